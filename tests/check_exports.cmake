@@ -1,0 +1,31 @@
+# Checks the dynamic symbol table of MODULE: the defined symbols are exactly
+# EXPECTED, none is a GNU "unique" symbol, and the module is not marked
+# never-unload.
+execute_process(COMMAND ${NM} -D --defined-only ${MODULE}
+    OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "nm failed on ${MODULE}")
+endif()
+string(REPLACE "\n" ";" lines "${symbols}")
+set(defined "")
+foreach(line IN LISTS lines)
+    if(line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) (.+)$")
+        if(CMAKE_MATCH_1 STREQUAL "u")
+            message(FATAL_ERROR "GNU unique symbol ${CMAKE_MATCH_2} pins the module in memory")
+        endif()
+        list(APPEND defined ${CMAKE_MATCH_2})
+    endif()
+endforeach()
+list(SORT defined)
+set(expected ${EXPECTED})
+list(SORT expected)
+if(NOT defined STREQUAL expected)
+    message(FATAL_ERROR "exports differ\n  expected: ${expected}\n  found:    ${defined}")
+endif()
+list(LENGTH defined count)
+message(STATUS "${count} exports: ${defined}")
+
+execute_process(COMMAND ${READELF} -d ${MODULE} OUTPUT_VARIABLE dynamic)
+if(dynamic MATCHES "NODELETE")
+    message(FATAL_ERROR "the module is marked never-unload (NODELETE)")
+endif()

@@ -1,0 +1,155 @@
+// The test host: loads the built module through the platform's loader and
+// finds every export by name, as a real host does. No test links the
+// library's objects.
+#pragma once
+
+#include "Dravenix.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#  include <windows.h>
+#else
+#  include <dlfcn.h>
+#  include <unistd.h>
+#endif
+
+#define DRAVENIX_EXPORT_LIST(X)                                                  \
+    X(FileClose) X(FileCloseAll) X(FileIsEOF) X(FileOpen) X(FileRead16)          \
+    X(FileRead32) X(FileRead8) X(FileReadDouble) X(FileReadString) X(FileSeek)   \
+    X(FileTell) X(FileWrite16) X(FileWrite32) X(FileWrite8) X(FileWriteDouble)   \
+    X(FileWriteString)
+
+// The sixteen exports, typed from the public header.
+struct Api {
+#define DRAVENIX_MEMBER(name) decltype(&::name) name = nullptr;
+    DRAVENIX_EXPORT_LIST(DRAVENIX_MEMBER)
+#undef DRAVENIX_MEMBER
+};
+
+using Bytes = std::vector<unsigned char>;
+
+class Module {
+public:
+    // DRAVENIX_MODULE overrides the module the build made, so the suite can
+    // be pointed at another build of it.
+    static std::string path()
+    {
+        const char *override_path = std::getenv("DRAVENIX_MODULE");
+        return override_path != nullptr ? override_path : DRAVENIX_MODULE_PATH;
+    }
+
+#if defined(_WIN32)
+    bool load() { handle_ = LoadLibraryA(path().c_str()); return handle_ != nullptr; }
+    void *find(const char *name) const
+    {
+        return reinterpret_cast<void *>(GetProcAddress(handle_, name));
+    }
+    bool unload() { bool ok = FreeLibrary(handle_) != 0; handle_ = nullptr; return ok; }
+#else
+    bool load() { handle_ = dlopen(path().c_str(), RTLD_NOW | RTLD_LOCAL); return handle_ != nullptr; }
+    void *find(const char *name) const { return dlsym(handle_, name); }
+    bool unload() { bool ok = dlclose(handle_) == 0; handle_ = nullptr; return ok; }
+#endif
+
+    bool loaded() const { return handle_ != nullptr; }
+
+    // Resolves all sixteen; false if any is missing.
+    bool resolve(Api &api) const
+    {
+        bool all = true;
+#define DRAVENIX_RESOLVE(name)                                                   \
+        api.name = reinterpret_cast<decltype(api.name)>(find(#name));           \
+        all = all && api.name != nullptr;
+        DRAVENIX_EXPORT_LIST(DRAVENIX_RESOLVE)
+#undef DRAVENIX_RESOLVE
+        return all;
+    }
+
+private:
+#if defined(_WIN32)
+    HMODULE handle_ = nullptr;
+#else
+    void *handle_ = nullptr;
+#endif
+};
+
+// Each test gets a freshly loaded module, so a fresh stream table, and a
+// scratch folder of its own.
+class DravenixTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        load();
+        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+        scratch_ = std::filesystem::temp_directory_path() /
+                   (std::string("dravenix-") + info->test_suite_name() + "-" +
+                    info->name() + "-" + std::to_string(process_id()));
+        std::filesystem::remove_all(scratch_);
+        std::filesystem::create_directories(scratch_);
+    }
+
+    void TearDown() override
+    {
+        if (module_.loaded()) {
+            dx.FileCloseAll();
+            module_.unload();
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(scratch_, ignored);
+    }
+
+    void load()
+    {
+        ASSERT_TRUE(module_.load()) << "cannot load " << Module::path();
+        ASSERT_TRUE(module_.resolve(dx)) << "an export is missing";
+    }
+
+    void unload() { ASSERT_TRUE(module_.unload()); }
+
+    std::string path(const std::string &name) const { return (scratch_ / name).string(); }
+
+    double open(const std::string &name, const char *mode)
+    {
+        return dx.FileOpen(path(name).c_str(), mode);
+    }
+
+    Bytes contents(const std::string &name) const
+    {
+        std::ifstream in(path(name), std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    bool exists(const std::string &name) const { return std::filesystem::exists(path(name)); }
+
+    // Makes a file with exactly these bytes and opens it for reading.
+    double open_with(const std::string &name, const Bytes &bytes, const char *mode = "rb")
+    {
+        std::ofstream(path(name), std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return open(name, mode);
+    }
+
+    Api dx;
+
+private:
+    static long process_id()
+    {
+#if defined(_WIN32)
+        return static_cast<long>(GetCurrentProcessId());
+#else
+        return static_cast<long>(getpid());
+#endif
+    }
+
+    Module module_;
+    std::filesystem::path scratch_;
+};
