@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Packaging: what a user installs or unpacks must work on its own.
+#
+# Installs into a scratch prefix, then builds and runs hosts against that
+# prefix alone: the consumer project through find_package, the same host
+# through pkg-config, and both example hosts. Builds the release archives,
+# compares their contents with the expected lists, and runs hosts against
+# the module each archive holds (the Windows ones under wine).
+# Runs from the repository root, as root, on a fresh Debian 12 machine.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get install -y -q --no-install-recommends \
+    cmake ninja-build g++ gcc binutils python3 pkg-config
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# The bytes the C example host writes (the README's worked example).
+expected_example='\x2C\xFE\xFF\x2C\x01\x00\x00\x00\x00\x00\x00\x00\x00\xF0\x3F\x48\x69\x25'
+
+# The export names, from the module's one export list.
+export_names=$(sed -n 's/^[[:space:]]\{1,\}\(File[A-Za-z0-9]*\)[[:space:]]\{1,\}@[0-9].*/\1/p' \
+    src/Dravenix.def | paste -sd';' -)
+
+# Runs a command quietly: its "N passed, N failed" lines when it succeeds,
+# all its output when it fails.
+#   report <command...>
+report() {
+    if "$@" >"$scratch/output" 2>&1; then
+        grep ' passed, ' "$scratch/output"
+    else
+        cat "$scratch/output"
+        return 1
+    fi
+}
+
+# Builds the module and the C example host for a configure preset, in a
+# folder of this check's own, without the test suite.
+#   build_for_packaging <preset>
+build_for_packaging() {
+    cmake --preset "$1" -B "build/package-$1" \
+        -DDRAVENIX_BUILD_TESTS=OFF -DDRAVENIX_BUILD_BENCH=OFF >/dev/null
+    cmake --build "build/package-$1" -j2
+}
+
+# The files of an installed tree or an unpacked archive, given where the
+# platform puts the module.
+#   expected_contents <module-path>
+expected_contents() {
+    printf '%s\n' "$1" \
+        include/Dravenix.h \
+        lib/cmake/Dravenix/DravenixConfig.cmake \
+        lib/cmake/Dravenix/DravenixConfigVersion.cmake \
+        lib/pkgconfig/dravenix.pc \
+        share/doc/Dravenix/CHANGELOG.md \
+        share/doc/Dravenix/LICENSE \
+        share/doc/Dravenix/README.md \
+        share/doc/Dravenix/examples/example_host.c \
+        share/doc/Dravenix/examples/example_host.py | sort
+}
+
+# Packs an archive with CPack, lists it, compares the list with the expected
+# one and unpacks it into the scratch folder.
+#   pack_and_check <build-folder> <archive-name> <module-path>
+pack_and_check() {
+    local build=$1 archive=$2 module=$3
+    local top=${archive%.tar.gz}
+    top=${top%.zip}
+    (cd "$build" && cpack >/dev/null)
+    echo "$archive ($(wc -c <"$build/$archive") bytes):"
+    cmake -E tar tf "$build/$archive" | grep -v '/$' | sort | tee "$scratch/$top.list" | sed 's/^/  /'
+    diff -u <(expected_contents "$module" | sed "s|^|$top/|") "$scratch/$top.list"
+    (cd "$scratch" && cmake -E tar xf "$root/$build/$archive")
+}
+
+echo "--- version and changelog"
+build_for_packaging linux
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package-linux/CMakeCache.txt)
+grep -q "^## $version\$" CHANGELOG.md || { echo "CHANGELOG.md has no entry for $version"; exit 1; }
+echo "version $version, in CHANGELOG.md"
+
+echo "--- install into a scratch prefix"
+prefix=$scratch/prefix
+cmake --install build/package-linux --prefix "$prefix" --strip >/dev/null
+diff -u <(expected_contents lib/Dravenix.so) <(cd "$prefix" && find . -type f | sed 's|^\./||' | sort)
+cmake -DMODULE="$prefix/lib/Dravenix.so" "-DEXPECTED=$export_names" -DNM=nm -DREADELF=readelf \
+    -P tests/check_exports.cmake
+
+echo "--- consumer project, through find_package"
+cmake -S tests/package -B "$scratch/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+    -DDRAVENIX_EXPECTED_VERSION="$version" >/dev/null
+cmake --build "$scratch/consumer"
+report ctest --test-dir "$scratch/consumer" --output-on-failure -V
+
+echo "--- the same host, through pkg-config"
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+test "$(pkg-config --modversion dravenix)" = "$version"
+pc_module=$(pkg-config --variable=module dravenix)
+test -f "$pc_module"
+# shellcheck disable=SC2046 # the flags are words by design
+cc -Wall -Wextra -Werror $(pkg-config --cflags dravenix) "-DDRAVENIX_MODULE=\"$pc_module\"" \
+    tests/package/package_host.c -o "$scratch/pc_host" $(pkg-config --libs dravenix)
+(cd "$scratch" && report ./pc_host pc_round_trip.bin)
+unset PKG_CONFIG_PATH
+
+echo "--- example hosts against the installed module"
+mkdir "$scratch/examples"
+(cd "$scratch/examples" && "$root/build/package-linux/example_host" "$prefix/lib/Dravenix.so" \
+    example.bin >/dev/null)
+cmp "$scratch/examples/example.bin" <(printf "$expected_example")
+echo "example_host: example.bin matches the README's 18 bytes"
+(cd "$scratch/examples" &&
+    report python3 "$root/examples/example_host.py" "$prefix/lib/Dravenix.so" example_py.bin)
+
+echo "--- Linux release archive"
+linux_top=Dravenix-$version-linux-x86_64
+pack_and_check build/package-linux "$linux_top.tar.gz" lib/Dravenix.so
+# An unpacked archive is a prefix of its own: find_package and the Python
+# host work from it as from an installed tree.
+cmake -S tests/package -B "$scratch/consumer-archive" -G Ninja \
+    -DCMAKE_PREFIX_PATH="$scratch/$linux_top" -DDRAVENIX_EXPECTED_VERSION="$version" >/dev/null
+cmake --build "$scratch/consumer-archive" >/dev/null
+report ctest --test-dir "$scratch/consumer-archive" --output-on-failure -V
+(cd "$scratch/examples" &&
+    report python3 "$root/examples/example_host.py" "$scratch/$linux_top/lib/Dravenix.so" archive_py.bin)
