@@ -64,6 +64,7 @@ if(IS_ABSOLUTE "${DRAVENIX_INSTALL_PKGCONFIGDIR}")
 else()
     file(RELATIVE_PATH pc_to_prefix
         /prefix/${DRAVENIX_INSTALL_PKGCONFIGDIR} /prefix)
+    string(REGEX REPLACE "/$" "" pc_to_prefix "${pc_to_prefix}")
     set(DRAVENIX_PC_PREFIX "\${pcfiledir}/${pc_to_prefix}")
 endif()
 # Hosts do not link the module, but they need the system's loader library

@@ -82,6 +82,7 @@ static const struct value_case {
     {"32-bit 3e9", INT32, 3e9, NULL, 1, {0x00, 0x00, 0x00, 0x80}, 4, -2147483648.0},
     {"double 1.0", FLOAT64, 1.0, NULL, 1, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}, 8, 1.0},
     {"double -0.0", FLOAT64, -0.0, NULL, 1, {0, 0, 0, 0, 0, 0, 0, 0x80}, 8, -0.0},
+    {"double 0.1", FLOAT64, 0.1, NULL, 1, {0x9A, 0x99, 0x99, 0x99, 0x99, 0x99, 0xB9, 0x3F}, 8, 0.1},
     {"string Hi%", STRING, 0, "Hi%", 3, {0x48, 0x69, 0x25}, 3, 0},
 };
 #define CASE_COUNT (sizeof cases / sizeof cases[0])
