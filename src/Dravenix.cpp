@@ -13,6 +13,8 @@
 
 #if defined(_WIN32)
 #  include <windows.h>
+#elif defined(__GLIBC__)
+#  include <stdio_ext.h>
 #endif
 
 namespace {
@@ -33,6 +35,19 @@ const char failure_string[] = "";
 // One caller at a time uses the library, so the per-call stream lock that
 // the C runtime takes for multithreaded hosts buys nothing here; where the
 // platform has lock-free variants, these use them.
+
+// On glibc a stream can be told that its caller does the locking; then the
+// calls that have no unlocked variant (seek, tell, flush, close) skip the
+// lock as well.
+FILE *open_stream(const char *name, const char *mode)
+{
+    FILE *stream = std::fopen(name, mode);
+#if defined(__GLIBC__)
+    if (stream != nullptr)
+        __fsetlocking(stream, FSETLOCKING_BYCALLER);
+#endif
+    return stream;
+}
 
 inline int get_byte(FILE *stream)
 {
@@ -251,7 +266,7 @@ extern "C" double FileOpen(const char *name, const char *mode)
         return -2;
     if (name == nullptr || mode == nullptr || !mode_is_accepted(mode))
         return -1;
-    file_list[free_slot] = std::fopen(name, mode);
+    file_list[free_slot] = open_stream(name, mode);
     return file_list[free_slot] != nullptr ? free_slot : -1;
 }
 
