@@ -378,10 +378,21 @@ extern "C" const char *FileReadString(double handle, double count)
     char *block = static_cast<char *>(std::malloc(length + 1));
     if (block == nullptr)
         return failure_string;
+    // The first byte goes through the single-byte read, which writes out
+    // output still buffered on the stream before it reads or fails. A bulk
+    // read of a buffer's size or more bypasses the buffer, and glibc then
+    // drops such output unwritten (a host reading a write-only stream).
+    std::size_t got = 0;
+    if (length > 0) {
+        const int first = get_byte(stream);
+        if (first != EOF) {
+            block[0] = static_cast<char>(first);
+            got = 1 + read_block(stream, block + 1, length - 1);
+        }
+    }
     // Each byte that lies past the end of the file reads as FF, the low
     // byte of the end marker; the read that ran short has set the stream's
     // end-of-file indicator.
-    const std::size_t got = read_block(stream, block, length);
     std::memset(block + got, 0xFF, length - got);
     block[length] = '\0';
     return block;
