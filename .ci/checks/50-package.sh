@@ -18,9 +18,6 @@ apt-get install -y -q --no-install-recommends \
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-# The bytes the C example host writes (the README's worked example).
-expected_example='\x2C\xFE\xFF\x2C\x01\x00\x00\x00\x00\x00\x00\x00\x00\xF0\x3F\x48\x69\x25'
-
 # The export names, from the module's one export list.
 export_names=$(sed -n 's/^[[:space:]]\{1,\}\(File[A-Za-z0-9]*\)[[:space:]]\{1,\}@[0-9].*/\1/p' \
     src/Dravenix.def | paste -sd';' -)
@@ -35,6 +32,20 @@ report() {
         cat "$scratch/output"
         return 1
     fi
+}
+
+# Builds the consumer project against a package folder and runs its tests:
+# the round trip, and the shipped C example host, compiled from the
+# package's own copy, compared with its expected output and file.
+#   run_consumer <name> <package-folder> <cmake-arguments...>
+run_consumer() {
+    local name=$1 package=$2
+    shift 2
+    cmake -S tests/package -B "$scratch/$name" -G Ninja "$@" \
+        -DDRAVENIX_EXPECTED_VERSION="$version" \
+        -DDRAVENIX_EXAMPLE_SOURCE="$package/share/doc/Dravenix/examples/example_host.c" >/dev/null
+    cmake --build "$scratch/$name" >/dev/null
+    report ctest --test-dir "$scratch/$name" --output-on-failure -V
 }
 
 # Builds the module and the C example host for a configure preset, in a
@@ -90,10 +101,7 @@ cmake -DMODULE="$prefix/lib/Dravenix.so" "-DEXPECTED=$export_names" -DNM=nm -DRE
     -P tests/check_exports.cmake
 
 echo "--- consumer project, through find_package"
-cmake -S tests/package -B "$scratch/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-    -DDRAVENIX_EXPECTED_VERSION="$version" >/dev/null
-cmake --build "$scratch/consumer"
-report ctest --test-dir "$scratch/consumer" --output-on-failure -V
+run_consumer consumer "$prefix" -DCMAKE_PREFIX_PATH="$prefix"
 
 echo "--- the same host, through pkg-config"
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
@@ -106,12 +114,8 @@ cc -Wall -Wextra -Werror $(pkg-config --cflags dravenix) "-DDRAVENIX_MODULE=\"$p
 (cd "$scratch" && report ./pc_host pc_round_trip.bin)
 unset PKG_CONFIG_PATH
 
-echo "--- example hosts against the installed module"
+echo "--- Python example host against the installed module"
 mkdir "$scratch/examples"
-(cd "$scratch/examples" && "$root/build/package-linux/example_host" "$prefix/lib/Dravenix.so" \
-    example.bin >/dev/null)
-cmp "$scratch/examples/example.bin" <(printf "$expected_example")
-echo "example_host: example.bin matches the README's 18 bytes"
 (cd "$scratch/examples" &&
     report python3 "$root/examples/example_host.py" "$prefix/lib/Dravenix.so" example_py.bin)
 
@@ -120,9 +124,42 @@ linux_top=Dravenix-$version-linux-x86_64
 pack_and_check build/package-linux "$linux_top.tar.gz" lib/Dravenix.so
 # An unpacked archive is a prefix of its own: find_package and the Python
 # host work from it as from an installed tree.
-cmake -S tests/package -B "$scratch/consumer-archive" -G Ninja \
-    -DCMAKE_PREFIX_PATH="$scratch/$linux_top" -DDRAVENIX_EXPECTED_VERSION="$version" >/dev/null
-cmake --build "$scratch/consumer-archive" >/dev/null
-report ctest --test-dir "$scratch/consumer-archive" --output-on-failure -V
+run_consumer consumer-linux-archive "$scratch/$linux_top" -DCMAKE_PREFIX_PATH="$scratch/$linux_top"
 (cd "$scratch/examples" &&
     report python3 "$root/examples/example_host.py" "$scratch/$linux_top/lib/Dravenix.so" archive_py.bin)
+
+# Windows: the archives of both pointer sizes, and the consumer project
+# cross-built against each unpacked archive, its hosts run under wine.
+for arch in x86 x64; do
+    preset=windows-$arch
+    if ! cmake --list-presets | grep -q "\"$preset\""; then
+        echo "--- $preset: no such configure preset, no archive"
+        continue
+    fi
+    echo "--- $preset release archive"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+        apt-get update -q
+    fi
+    apt-get install -y -q --no-install-recommends \
+        g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386 >/dev/null
+    build_for_packaging "$preset" >/dev/null
+    windows_top=Dravenix-$version-$preset
+    pack_and_check "build/package-$preset" "$windows_top.zip" bin/Dravenix.dll
+    toolchain=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "build/package-$preset/CMakeCache.txt")
+    # A cross build finds packages only below its system root, so the
+    # package folder is named directly.
+    consumer_arguments=(-DCMAKE_TOOLCHAIN_FILE="$toolchain"
+        -DDravenix_DIR="$scratch/$windows_top/lib/cmake/Dravenix")
+    # 32-bit wine needs a kernel that runs 32-bit x86 programs; where it has
+    # none, the consumer is still built, but its hosts cannot run.
+    if [ "$arch" = x86 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        cmake -S tests/package -B "$scratch/consumer-$preset" -G Ninja "${consumer_arguments[@]}" \
+            -DDRAVENIX_EXAMPLE_SOURCE="$scratch/$windows_top/share/doc/Dravenix/examples/example_host.c" \
+            >/dev/null
+        cmake --build "$scratch/consumer-$preset" >/dev/null
+        echo "consumer built; this machine runs no 32-bit x86 programs, so its hosts were not run"
+        continue
+    fi
+    run_consumer "consumer-$preset" "$scratch/$windows_top" "${consumer_arguments[@]}"
+done

@@ -58,7 +58,7 @@ static const struct {
     {"FileTell", &FileTell_},           {"FileIsEOF", &FileIsEOF_},
 };
 
-enum kind { BYTE, INT16, INT32, FLOAT64, STRING };
+enum kind { VALUE_BYTE, VALUE_INT16, VALUE_INT32, VALUE_FLOAT64, VALUE_STRING };
 
 /* One value of each kind and the edges of its conversion: what the write
    returns, the bytes it stores and what reading them back gives. */
@@ -72,18 +72,18 @@ static const struct value_case {
     int length;
     double read_back;
 } cases[] = {
-    {"byte 300", BYTE, 300, NULL, 44, {0x2C}, 1, 44},
-    {"byte -1", BYTE, -1, NULL, 255, {0xFF}, 1, 255},
-    {"16-bit -2", INT16, -2, NULL, 1, {0xFE, 0xFF}, 2, -2},
-    {"16-bit 70000", INT16, 70000, NULL, 1, {0x70, 0x11}, 2, 4464},
-    {"16-bit 40000", INT16, 40000, NULL, 1, {0x40, 0x9C}, 2, -25536},
-    {"32-bit 300", INT32, 300, NULL, 1, {0x2C, 0x01, 0x00, 0x00}, 4, 300},
-    {"32-bit -2.9", INT32, -2.9, NULL, 1, {0xFE, 0xFF, 0xFF, 0xFF}, 4, -2},
-    {"32-bit 3e9", INT32, 3e9, NULL, 1, {0x00, 0x00, 0x00, 0x80}, 4, -2147483648.0},
-    {"double 1.0", FLOAT64, 1.0, NULL, 1, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}, 8, 1.0},
-    {"double -0.0", FLOAT64, -0.0, NULL, 1, {0, 0, 0, 0, 0, 0, 0, 0x80}, 8, -0.0},
-    {"double 0.1", FLOAT64, 0.1, NULL, 1, {0x9A, 0x99, 0x99, 0x99, 0x99, 0x99, 0xB9, 0x3F}, 8, 0.1},
-    {"string Hi%", STRING, 0, "Hi%", 3, {0x48, 0x69, 0x25}, 3, 0},
+    {"byte 300", VALUE_BYTE, 300, NULL, 44, {0x2C}, 1, 44},
+    {"byte -1", VALUE_BYTE, -1, NULL, 255, {0xFF}, 1, 255},
+    {"16-bit -2", VALUE_INT16, -2, NULL, 1, {0xFE, 0xFF}, 2, -2},
+    {"16-bit 70000", VALUE_INT16, 70000, NULL, 1, {0x70, 0x11}, 2, 4464},
+    {"16-bit 40000", VALUE_INT16, 40000, NULL, 1, {0x40, 0x9C}, 2, -25536},
+    {"32-bit 300", VALUE_INT32, 300, NULL, 1, {0x2C, 0x01, 0x00, 0x00}, 4, 300},
+    {"32-bit -2.9", VALUE_INT32, -2.9, NULL, 1, {0xFE, 0xFF, 0xFF, 0xFF}, 4, -2},
+    {"32-bit 3e9", VALUE_INT32, 3e9, NULL, 1, {0x00, 0x00, 0x00, 0x80}, 4, -2147483648.0},
+    {"double 1.0", VALUE_FLOAT64, 1.0, NULL, 1, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}, 8, 1.0},
+    {"double -0.0", VALUE_FLOAT64, -0.0, NULL, 1, {0, 0, 0, 0, 0, 0, 0, 0x80}, 8, -0.0},
+    {"double 0.1", VALUE_FLOAT64, 0.1, NULL, 1, {0x9A, 0x99, 0x99, 0x99, 0x99, 0x99, 0xB9, 0x3F}, 8, 0.1},
+    {"string Hi%", VALUE_STRING, 0, "Hi%", 3, {0x48, 0x69, 0x25}, 3, 0},
 };
 #define CASE_COUNT (sizeof cases / sizeof cases[0])
 
@@ -105,11 +105,11 @@ static int same_double(double a, double b) { return memcmp(&a, &b, sizeof a) == 
 static double write_case(double h, const struct value_case *c)
 {
     switch (c->kind) {
-    case BYTE: return FileWrite8_(h, c->value);
-    case INT16: return FileWrite16_(h, c->value);
-    case INT32: return FileWrite32_(h, c->value);
-    case FLOAT64: return FileWriteDouble_(h, c->value);
-    case STRING: return FileWriteString_(h, c->text);
+    case VALUE_BYTE: return FileWrite8_(h, c->value);
+    case VALUE_INT16: return FileWrite16_(h, c->value);
+    case VALUE_INT32: return FileWrite32_(h, c->value);
+    case VALUE_FLOAT64: return FileWriteDouble_(h, c->value);
+    case VALUE_STRING: return FileWriteString_(h, c->text);
     }
     return -1;
 }
@@ -117,7 +117,7 @@ static double write_case(double h, const struct value_case *c)
 static void read_case(double h, const struct value_case *c)
 {
     double got = 0;
-    if (c->kind == STRING) {
+    if (c->kind == VALUE_STRING) {
         const char *text = FileReadString_(h, c->length);
         expect(memcmp(text, c->text, (size_t)c->length + 1) == 0, "read", c->label, 0, 0);
         /* The block is the host's, which shares the module's C runtime. The
@@ -127,9 +127,9 @@ static void read_case(double h, const struct value_case *c)
         return;
     }
     switch (c->kind) {
-    case BYTE: got = FileRead8_(h); break;
-    case INT16: got = FileRead16_(h); break;
-    case INT32: got = FileRead32_(h); break;
+    case VALUE_BYTE: got = FileRead8_(h); break;
+    case VALUE_INT16: got = FileRead16_(h); break;
+    case VALUE_INT32: got = FileRead32_(h); break;
     default: got = FileReadDouble_(h); break;
     }
     expect(same_double(got, c->read_back), "read", c->label, got, c->read_back);
