@@ -46,13 +46,53 @@ FILE *open_stream(const char *name, const char *mode)
     if (stream != nullptr)
         __fsetlocking(stream, FSETLOCKING_BYCALLER);
 #endif
+#if defined(_WIN32)
+    // msvcrt.dll leaves an "a" stream at position 0 until its first write
+    // goes to the end, so FileTell would answer 0 and then the length of
+    // the new output alone; glibc starts such a stream at the end.
+    if (stream != nullptr && mode[0] == 'a' && std::strchr(mode, '+') == nullptr)
+        _fseeki64(stream, 0, SEEK_END);
+#endif
     return stream;
 }
+
+#if defined(_WIN32)
+// msvcrt.dll keeps one buffer per stream and one count in it, which means
+// bytes left to read after a read and room left to write after a write. Its
+// stream calls trust that count whatever they are asked to do, so a read
+// after a write would hand back output not yet written, and a write after a
+// read would land in the read buffer and never reach the file. Each transfer
+// therefore first turns the stream the right way round, as glibc does by
+// itself, and a stream opened one way only is refused the other way without
+// any call.
+bool ready_to_read(FILE *stream)
+{
+    if (!(stream->_flag & _IOWRT))
+        return true;
+    if (!(stream->_flag & _IORW))
+        return false;
+    // An update stream: write the output out and read on from there.
+    return std::fflush(stream) == 0;
+}
+
+bool ready_to_write(FILE *stream)
+{
+    if (!(stream->_flag & _IOREAD))
+        return true;
+    if (!(stream->_flag & _IORW))
+        return false;
+    // An update stream: drop the read-ahead, and put the file's position
+    // back where the reading had got to.
+    return _fseeki64(stream, 0, SEEK_CUR) == 0;
+}
+#endif
 
 inline int get_byte(FILE *stream)
 {
 #if defined(_WIN32)
-    return _fgetc_nolock(stream);
+    // The buffer macro, which calls the runtime's _filbuf only to refill: no
+    // lock, and no function that msvcrt.dll lacks.
+    return ready_to_read(stream) ? _fgetc_nolock(stream) : EOF;
 #else
     return getc_unlocked(stream);
 #endif
@@ -61,7 +101,8 @@ inline int get_byte(FILE *stream)
 inline int put_byte(FILE *stream, int byte)
 {
 #if defined(_WIN32)
-    return _fputc_nolock(byte, stream);
+    // As get_byte: the buffer macro, with _flsbuf when the buffer is full.
+    return ready_to_write(stream) ? _fputc_nolock(byte, stream) : EOF;
 #else
     return putc_unlocked(byte, stream);
 #endif
@@ -70,7 +111,7 @@ inline int put_byte(FILE *stream, int byte)
 inline std::size_t read_block(FILE *stream, void *block, std::size_t size)
 {
 #if defined(_WIN32)
-    return _fread_nolock(block, 1, size, stream);
+    return ready_to_read(stream) ? std::fread(block, 1, size, stream) : 0;
 #elif defined(__GLIBC__)
     return fread_unlocked(block, 1, size, stream);
 #else
@@ -81,7 +122,7 @@ inline std::size_t read_block(FILE *stream, void *block, std::size_t size)
 inline std::size_t write_block(FILE *stream, const void *block, std::size_t size)
 {
 #if defined(_WIN32)
-    return _fwrite_nolock(block, 1, size, stream);
+    return ready_to_write(stream) ? std::fwrite(block, 1, size, stream) : 0;
 #elif defined(__GLIBC__)
     return fwrite_unlocked(block, 1, size, stream);
 #else
@@ -101,7 +142,13 @@ inline bool at_end_of_file(FILE *stream)
 inline int seek_to(FILE *stream, std::int64_t offset, int origin)
 {
 #if defined(_WIN32)
-    return _fseeki64(stream, offset, origin);
+    // For msvcrt.dll mingw-w64 links a _fseeki64 of its own, built on
+    // fsetpos, which leaves the end-of-file indicator set; a seek must clear
+    // it. No export reports the error indicator that clearerr also clears.
+    if (_fseeki64(stream, offset, origin) != 0)
+        return -1;
+    std::clearerr(stream);
+    return 0;
 #else
     return fseeko(stream, static_cast<off_t>(offset), origin);
 #endif
@@ -436,19 +483,19 @@ extern "C" double FileIsEOF(double handle)
 
 #if defined(_WIN32)
 
+// Success for every notification; nothing is done per thread.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_DETACH) {
-        if (reserved == nullptr) {
-            _flushall();
-        } else {
-            // The process is ending and its other threads are gone, perhaps
-            // holding stream locks: flush only our own streams, lock-free.
-            for (FILE *stream : file_list)
-                if (stream != nullptr)
-                    _fflush_nolock(stream);
-        }
-    }
+    // FreeLibrary (reserved NULL): the process goes on, so every stream of
+    // the runtime is flushed, ours among them.
+    //
+    // Process end (reserved not NULL): the other threads were stopped
+    // wherever they were, perhaps holding a stream lock, and msvcrt.dll has
+    // no flush that skips the lock, so nothing is flushed here. msvcrt.dll,
+    // which owns the streams and is detached after this module, ends them
+    // itself, as does the host's own exit().
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
+        _flushall();
     return TRUE;
 }
 

@@ -15,7 +15,13 @@
 #include <vector>
 
 #if defined(_WIN32)
+#  ifndef NOMINMAX
+#    define NOMINMAX
+#  endif
 #  include <windows.h>
+// Leftovers of 16-bit Windows that would rename ordinary words in the tests.
+#  undef near
+#  undef far
 #else
 #  include <dlfcn.h>
 #  include <unistd.h>
@@ -43,7 +49,16 @@ public:
     static std::string path()
     {
         const char *override_path = std::getenv("DRAVENIX_MODULE");
-        return override_path != nullptr ? override_path : DRAVENIX_MODULE_PATH;
+        if (override_path != nullptr)
+            return override_path;
+#if defined(_WIN32)
+        // The build's path is a path of the build host, which wine may or
+        // may not map: load the DLL from beside this program instead, as
+        // Windows hosts find theirs.
+        return beside_this_program(std::filesystem::path(DRAVENIX_MODULE_PATH).filename());
+#else
+        return DRAVENIX_MODULE_PATH;
+#endif
     }
 
 #if defined(_WIN32)
@@ -53,6 +68,16 @@ public:
         return reinterpret_cast<void *>(GetProcAddress(handle_, name));
     }
     bool unload() { bool ok = FreeLibrary(handle_) != 0; handle_ = nullptr; return ok; }
+    HMODULE native() const { return handle_; }
+
+    static std::string beside_this_program(const std::filesystem::path &name)
+    {
+        char program[MAX_PATH];
+        const DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
+        if (length == 0 || length == MAX_PATH)
+            return name.string();
+        return (std::filesystem::path(program).parent_path() / name).string();
+    }
 #else
     bool load() { handle_ = dlopen(path().c_str(), RTLD_NOW | RTLD_LOCAL); return handle_ != nullptr; }
     void *find(const char *name) const { return dlsym(handle_, name); }
@@ -139,6 +164,10 @@ protected:
     }
 
     Api dx;
+
+#if defined(_WIN32)
+    HMODULE module_handle() const { return module_.native(); }
+#endif
 
 private:
     static long process_id()
