@@ -92,7 +92,11 @@ TEST_F(Strings, TheLargestCountIsAllocatedOrRefusedCleanly)
 {
     const double h = open_with("in", {'x', 'y'});
     const char *got = dx.FileReadString(h, 2147483647);
-    if (got[0] == '\0') {
+    if constexpr (sizeof(void *) < 8) {
+        // No object may exceed 2^31 - 1 bytes in a 32-bit process, so the
+        // block is always refused there.
+        EXPECT_STREQ(got, "");
+    } else if (got[0] == '\0') {
         SUCCEED() << "allocation refused";
     } else {
         EXPECT_EQ(std::memcmp(got, "xy\xFF\xFF", 4), 0);
