@@ -73,6 +73,18 @@ def c_runtime_free():
     return free
 
 
+def block_length(count):
+    """The number of bytes FileReadString reads for count.
+
+    The library truncates count toward zero to a 32-bit integer and reads
+    nothing for zero, a negative count, NaN, an infinity or a count out of
+    the 32-bit range. Copying more than it read would run past the block.
+    """
+    if not -2147483649.0 < count < 2147483648.0:  # NaN fails this too
+        return 0
+    return max(int(count), 0)
+
+
 class StringReader:
     """Copies FileReadString's blocks into Python bytes and releases them."""
 
@@ -89,7 +101,7 @@ class StringReader:
         if address == self.failure:
             return None
         # The block holds all count bytes, zero bytes and FF fill included.
-        data = ctypes.string_at(address, max(int(count), 0))
+        data = ctypes.string_at(address, block_length(count))
         if self.free is not None:
             self.free(address)
         return data
