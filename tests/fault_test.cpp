@@ -132,6 +132,10 @@ TEST_F(Fault, WritesOnAReadOnlyStreamFailAndLeaveTheReadingIntact)
     EXPECT_EQ(dx.FileWriteString(h, ""), 0);
 }
 
+// Windows opens no directory and removes no file that is open: those cases
+// are in windows_test.cpp.
+#if !defined(_WIN32)
+
 TEST_F(Fault, ADirectoryOpensForReadingOnlyAndEveryReadFails)
 {
     std::filesystem::create_directory(path("folder"));
@@ -177,6 +181,8 @@ TEST_F(Fault, AFileRemovedWhileOpenStaysUsableAndApart)
     EXPECT_EQ(contents("write"), (Bytes{'n', 'e', 'w'}));
     EXPECT_FALSE(exists("read"));
 }
+
+#endif // !_WIN32
 
 // After the file shrinks under a stream, a seek drops what the stream had
 // buffered: reads then end at the new end, and writes beyond it leave a gap
@@ -318,6 +324,11 @@ TEST_F(Fault, OpensWithNoDescriptorsLeftFailAndLeaveTheSlotEmpty)
     EXPECT_EQ(failures, 0);
 }
 
+// A child's exit status for an address-space limit that the system takes
+// but does not apply: qemu-user accepts setrlimit(RLIMIT_AS) from its guest
+// and ignores it, since guest and emulator share one address space.
+constexpr int address_limit_not_applied = 150;
+
 // The address space in use now, in bytes.
 rlim_t address_space_in_use()
 {
@@ -344,6 +355,9 @@ TEST_F(Fault, ReadStringWithNoMemoryLeftReturnsTheFailureString)
         rlimit lowered = original;
         lowered.rlim_cur = address_space_in_use() + (rlim_t{64} << 20);
         check.expect(setrlimit(RLIMIT_AS, &lowered) == 0, "the limit is lowered");
+        rlimit applied{};
+        if (getrlimit(RLIMIT_AS, &applied) != 0 || applied.rlim_cur != lowered.rlim_cur)
+            _exit(address_limit_not_applied);
         const char *got = dx.FileReadString(h, 2147483647);
         check.expect(got == failure, "the failure string comes back");
         setrlimit(RLIMIT_AS, &original);
@@ -355,6 +369,8 @@ TEST_F(Fault, ReadStringWithNoMemoryLeftReturnsTheFailureString)
         if (again != failure)
             std::free(const_cast<char *>(again));
     });
+    if (failures == address_limit_not_applied)
+        GTEST_SKIP() << "no address-space limit can be set here (an emulator?)";
     EXPECT_EQ(failures, 0);
 }
 
