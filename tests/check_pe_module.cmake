@@ -1,12 +1,13 @@
 # Checks a Windows DLL with the mingw objdump, without running it:
 #   - the export directory names the module "Dravenix.dll";
-#   - EXPECTED, in its order, are the exports numbered 1, 2, ... and there
-#     are no others;
+#   - EXPECTED (names separated by commas), in its order, are the exports
+#     numbered 1, 2, ... and there are no others;
 #   - it imports from KERNEL32.dll and msvcrt.dll only, so it needs no
 #     compiler runtime DLL beside it;
 #   - with CDECL set (32-bit x86), no export removes its own arguments
 #     ("ret $n"): the caller does, as C hosts expect.
-# Usage: cmake -DOBJDUMP=... -DMODULE=... "-DEXPECTED=a;b;..." [-DCDECL=ON] -P check_pe_module.cmake
+# Usage: cmake -DOBJDUMP=... -DMODULE=... -DEXPECTED=a,b,... [-DCDECL=ON] -P check_pe_module.cmake
+string(REPLACE "," ";" EXPECTED "${EXPECTED}")
 execute_process(COMMAND ${OBJDUMP} -p ${MODULE}
     OUTPUT_VARIABLE headers RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -74,7 +75,11 @@ if(CDECL)
         # cdecl symbols carry one leading underscore on 32-bit Windows.
         string(FIND "${code}" "<_${name}>:\n" start)
         if(start EQUAL -1)
-            string(APPEND failures "  no code found for _${name}\n")
+            if(code MATCHES "<_${name}@[0-9]+>:")
+                string(APPEND failures "  ${name} is stdcall (_${name}@n): not cdecl\n")
+            else()
+                string(APPEND failures "  no code found for _${name}\n")
+            endif()
             continue()
         endif()
         string(SUBSTRING "${code}" ${start} -1 body)

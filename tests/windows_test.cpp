@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -226,6 +227,31 @@ TEST_F(Windows, EverySuccessfulSeekClearsEndOfFile)
         EXPECT_EQ(dx.FileTell(h), row.position) << row.offset << " from " << row.origin;
         EXPECT_EQ(dx.FileIsEOF(h), row.eof_after) << row.offset << " from " << row.origin;
     }
+}
+
+// msvcrt.dll opens a directory in no mode, where Linux reads it as a file
+// that fails every read.
+TEST_F(Windows, ADirectoryOpensInNoMode)
+{
+    std::filesystem::create_directory(path("folder"));
+    for (const char *mode : {"rb", "r", "wb", "ab", "r+b", "w+b", "a+b"})
+        EXPECT_EQ(open("folder", mode), -1) << mode;
+    EXPECT_TRUE(std::filesystem::is_directory(path("folder")));
+    EXPECT_EQ(open("file", "wb"), 0) << "a refused open kept its slot";
+}
+
+// msvcrt.dll opens files without sharing delete access, so a file open in a
+// slot cannot be removed under the stream, which reads on unharmed.
+TEST_F(Windows, AFileOpenInASlotCannotBeRemoved)
+{
+    const double h = open_with("read", {1, 2, 3, 4, 5});
+    std::error_code error;
+    EXPECT_FALSE(std::filesystem::remove(path("read"), error));
+    EXPECT_TRUE(error);
+    EXPECT_EQ(dx.FileRead32(h), 0x04030201);
+    EXPECT_EQ(dx.FileRead8(h), 5);
+    ASSERT_EQ(dx.FileClose(h), 0);
+    EXPECT_TRUE(std::filesystem::remove(path("read")));
 }
 
 } // namespace
