@@ -324,6 +324,11 @@ TEST_F(Fault, OpensWithNoDescriptorsLeftFailAndLeaveTheSlotEmpty)
     EXPECT_EQ(failures, 0);
 }
 
+// A child's exit status for an address-space limit that the system takes
+// but does not apply: qemu-user accepts setrlimit(RLIMIT_AS) from its guest
+// and ignores it, since guest and emulator share one address space.
+constexpr int address_limit_not_applied = 150;
+
 // The address space in use now, in bytes.
 rlim_t address_space_in_use()
 {
@@ -350,6 +355,9 @@ TEST_F(Fault, ReadStringWithNoMemoryLeftReturnsTheFailureString)
         rlimit lowered = original;
         lowered.rlim_cur = address_space_in_use() + (rlim_t{64} << 20);
         check.expect(setrlimit(RLIMIT_AS, &lowered) == 0, "the limit is lowered");
+        rlimit applied{};
+        if (getrlimit(RLIMIT_AS, &applied) != 0 || applied.rlim_cur != lowered.rlim_cur)
+            _exit(address_limit_not_applied);
         const char *got = dx.FileReadString(h, 2147483647);
         check.expect(got == failure, "the failure string comes back");
         setrlimit(RLIMIT_AS, &original);
@@ -361,6 +369,8 @@ TEST_F(Fault, ReadStringWithNoMemoryLeftReturnsTheFailureString)
         if (again != failure)
             std::free(const_cast<char *>(again));
     });
+    if (failures == address_limit_not_applied)
+        GTEST_SKIP() << "no address-space limit can be set here (an emulator?)";
     EXPECT_EQ(failures, 0);
 }
 
