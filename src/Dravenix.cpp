@@ -108,6 +108,41 @@ inline int put_byte(FILE *stream, int byte)
 #endif
 }
 
+// On glibc the buffer pointers are public: its getc_unlocked and
+// putc_unlocked macros work on them directly. When the buffer already holds
+// a whole value to read, or has room for one to write, these hand out its
+// place and move past it, as that many single-byte calls would; otherwise
+// they give NULL and the caller goes byte by byte.
+inline const unsigned char *take_buffered(FILE *stream, int width)
+{
+#if defined(__GLIBC__)
+    if (stream->_IO_read_end - stream->_IO_read_ptr >= width) {
+        const char *item = stream->_IO_read_ptr;
+        stream->_IO_read_ptr += width;
+        return reinterpret_cast<const unsigned char *>(item);
+    }
+#else
+    (void)stream;
+    (void)width;
+#endif
+    return nullptr;
+}
+
+inline unsigned char *reserve_buffered(FILE *stream, int width)
+{
+#if defined(__GLIBC__)
+    if (stream->_IO_write_end - stream->_IO_write_ptr >= width) {
+        char *room = stream->_IO_write_ptr;
+        stream->_IO_write_ptr += width;
+        return reinterpret_cast<unsigned char *>(room);
+    }
+#else
+    (void)stream;
+    (void)width;
+#endif
+    return nullptr;
+}
+
 inline std::size_t read_block(FILE *stream, void *block, std::size_t size)
 {
 #if defined(_WIN32)
@@ -117,6 +152,37 @@ inline std::size_t read_block(FILE *stream, void *block, std::size_t size)
 #else
     return std::fread(block, 1, size, stream);
 #endif
+}
+
+// Whether output may still be buffered on the stream: glibc can tell;
+// elsewhere, assume it may.
+inline bool may_hold_output(FILE *stream)
+{
+#if defined(__GLIBC__)
+    return __fwriting(stream) != 0;
+#else
+    (void)stream;
+    return true;
+#endif
+}
+
+// Reads up to size bytes in bulk. A bulk read of a buffer's size or more
+// bypasses the buffer, and glibc then drops output still buffered on the
+// stream unwritten (a host reading a write-only stream). The single-byte
+// read writes such output out before it reads or fails, so it takes the
+// first byte whenever there may be any; otherwise one bulk read saves a
+// refill of the buffer.
+std::size_t read_bytes(FILE *stream, char *block, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    if (!may_hold_output(stream))
+        return read_block(stream, block, size);
+    const int first = get_byte(stream);
+    if (first == EOF)
+        return 0;
+    block[0] = static_cast<char>(first);
+    return 1 + read_block(stream, block + 1, size - 1);
 }
 
 inline std::size_t write_block(FILE *stream, const void *block, std::size_t size)
@@ -243,10 +309,16 @@ bool to_origin(double value, int *origin)
 
 // Writes the low `width` bytes of bits, low byte first. The result is the
 // item count that one fwrite of the whole value would give: 1 or 0.
-double write_le(FILE *stream, std::uint64_t bits, int width)
+inline double write_le(FILE *stream, std::uint64_t bits, int width)
 {
-    for (int i = 0; i < width; ++i, bits >>= 8)
-        if (put_byte(stream, static_cast<int>(bits & 0xFF)) == EOF)
+    if (unsigned char *room = reserve_buffered(stream, width)) {
+#pragma GCC unroll 8
+        for (int i = 0; i < width; ++i)
+            room[i] = static_cast<unsigned char>(bits >> (8 * i));
+        return 1;
+    }
+    for (int i = 0; i < width; ++i)
+        if (put_byte(stream, static_cast<int>((bits >> (8 * i)) & 0xFF)) == EOF)
             return 0;
     return 1;
 }
@@ -254,9 +326,15 @@ double write_le(FILE *stream, std::uint64_t bits, int width)
 // Reads up to `width` bytes, low byte first. A read that stops early leaves
 // the missing high bytes zero, so a short read still has a defined value;
 // the stream's end-of-file indicator records that it happened.
-std::uint64_t read_le(FILE *stream, int width)
+inline std::uint64_t read_le(FILE *stream, int width)
 {
     std::uint64_t bits = 0;
+    if (const unsigned char *item = take_buffered(stream, width)) {
+#pragma GCC unroll 8
+        for (int i = 0; i < width; ++i)
+            bits |= static_cast<std::uint64_t>(item[i]) << (8 * i);
+        return bits;
+    }
     for (int i = 0; i < width; ++i) {
         const int byte = get_byte(stream);
         if (byte == EOF)
@@ -425,18 +503,7 @@ extern "C" const char *FileReadString(double handle, double count)
     char *block = static_cast<char *>(std::malloc(length + 1));
     if (block == nullptr)
         return failure_string;
-    // The first byte goes through the single-byte read, which writes out
-    // output still buffered on the stream before it reads or fails. A bulk
-    // read of a buffer's size or more bypasses the buffer, and glibc then
-    // drops such output unwritten (a host reading a write-only stream).
-    std::size_t got = 0;
-    if (length > 0) {
-        const int first = get_byte(stream);
-        if (first != EOF) {
-            block[0] = static_cast<char>(first);
-            got = 1 + read_block(stream, block + 1, length - 1);
-        }
-    }
+    const std::size_t got = read_bytes(stream, block, length);
     // Each byte that lies past the end of the file reads as FF, the low
     // byte of the end marker; the read that ran short has set the stream's
     // end-of-file indicator.
