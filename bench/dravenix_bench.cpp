@@ -103,8 +103,8 @@ struct Op {
     int width;   // bytes per call
     long calls;  // calls per pass
     // The export under test, where the op has one of the common shapes.
-    LibraryWrite library_write;
-    LibraryRead library_read;
+    LibraryWrite Api::*library_write;
+    LibraryRead Api::*library_read;
     void (*library_pass)(const Op &, double handle);
     void (*bare_pass)(const Op &, FILE *stream);
     double target_single, target_threaded;
@@ -113,14 +113,14 @@ struct Op {
 void library_writes(const Op &op, double handle)
 {
     for (long i = 0, n = op.calls; i < n; ++i)
-        benchmark::DoNotOptimize(op.library_write(handle, static_cast<double>(i & 0x7F)));
+        benchmark::DoNotOptimize((dx.*op.library_write)(handle, static_cast<double>(i & 0x7F)));
     dx.FileSeek(handle, 0, 0);
 }
 
 void library_reads(const Op &op, double handle)
 {
     for (long i = 0, n = op.calls; i < n; ++i)
-        benchmark::DoNotOptimize(op.library_read(handle));
+        benchmark::DoNotOptimize((dx.*op.library_read)(handle));
     dx.FileSeek(handle, 0, 0);
 }
 
@@ -213,14 +213,22 @@ void bare_seek_tell(const Op &op, FILE *stream)
 }
 
 const Op ops[] = {
-    {"FileWrite8 / fputc", "wb", 1, file_size / 1, nullptr, nullptr, library_writes, bare_putc, 1.4, 0.35},
-    {"FileRead8 / fgetc", "rb", 1, file_size / 1, nullptr, nullptr, library_reads, bare_getc, 1.4, 0.35},
-    {"FileWrite16 / fwrite", "wb", 2, file_size / 2, nullptr, nullptr, library_writes, bare_fwrite, 0.7, 0.6},
-    {"FileRead16 / fread", "rb", 2, file_size / 2, nullptr, nullptr, library_reads, bare_fread, 0.7, 0.6},
-    {"FileWrite32 / fwrite", "wb", 4, file_size / 4, nullptr, nullptr, library_writes, bare_fwrite, 0.7, 0.6},
-    {"FileRead32 / fread", "rb", 4, file_size / 4, nullptr, nullptr, library_reads, bare_fread, 0.7, 0.6},
-    {"FileWriteDouble / fwrite", "wb", 8, file_size / 8, nullptr, nullptr, library_writes, bare_fwrite, 0.7, 0.6},
-    {"FileReadDouble / fread", "rb", 8, file_size / 8, nullptr, nullptr, library_reads, bare_fread, 0.7, 0.6},
+    {"FileWrite8 / fputc", "wb", 1, file_size / 1, &Api::FileWrite8, nullptr,
+     library_writes, bare_putc, 1.4, 0.35},
+    {"FileRead8 / fgetc", "rb", 1, file_size / 1, nullptr, &Api::FileRead8,
+     library_reads, bare_getc, 1.4, 0.35},
+    {"FileWrite16 / fwrite", "wb", 2, file_size / 2, &Api::FileWrite16, nullptr,
+     library_writes, bare_fwrite, 0.7, 0.6},
+    {"FileRead16 / fread", "rb", 2, file_size / 2, nullptr, &Api::FileRead16,
+     library_reads, bare_fread, 0.7, 0.6},
+    {"FileWrite32 / fwrite", "wb", 4, file_size / 4, &Api::FileWrite32, nullptr,
+     library_writes, bare_fwrite, 0.7, 0.6},
+    {"FileRead32 / fread", "rb", 4, file_size / 4, nullptr, &Api::FileRead32,
+     library_reads, bare_fread, 0.7, 0.6},
+    {"FileWriteDouble / fwrite", "wb", 8, file_size / 8, &Api::FileWriteDouble, nullptr,
+     library_writes, bare_fwrite, 0.7, 0.6},
+    {"FileReadDouble / fread", "rb", 8, file_size / 8, nullptr, &Api::FileReadDouble,
+     library_reads, bare_fread, 0.7, 0.6},
     {"FileWriteString 64 KiB / fwrite", "wb", file_size, 1, nullptr, nullptr, library_write_string,
      bare_write_string, 1.05, 1.05},
     {"FileReadString 64 KiB / fread", "rb", file_size, 1, nullptr, nullptr, library_read_string,
@@ -228,20 +236,6 @@ const Op ops[] = {
     {"FileSeek+FileTell / fseek+ftell", "rb", 8, 256, nullptr, nullptr, library_seek_tell,
      bare_seek_tell, 1.05, 1.05},
 };
-
-// The export each common-shape op calls, bound once the module is loaded.
-std::vector<Op> bind_exports()
-{
-    std::vector<Op> bound(std::begin(ops), std::end(ops));
-    const LibraryWrite writes[] = {dx.FileWrite8, dx.FileWrite16, dx.FileWrite32,
-                                   dx.FileWriteDouble};
-    const LibraryRead reads[] = {dx.FileRead8, dx.FileRead16, dx.FileRead32, dx.FileReadDouble};
-    for (int kind = 0; kind < 4; ++kind) {
-        bound[2 * kind].library_write = writes[kind];
-        bound[2 * kind + 1].library_read = reads[kind];
-    }
-    return bound;
-}
 
 // The two sides write files of their own and read the same one.
 std::string data_file(const Op &op, const char *side)
@@ -303,10 +297,7 @@ void time_op(benchmark::State &state, const Op *op)
 // of host. Prints nothing per round.
 class RatioReporter : public benchmark::BenchmarkReporter {
 public:
-    RatioReporter(const std::vector<Op> &bound, bool threaded)
-        : ops_(bound), threaded_(threaded)
-    {
-    }
+    explicit RatioReporter(bool threaded) : threaded_(threaded) {}
 
     bool ReportContext(const Context &) override { return true; }
 
@@ -331,7 +322,7 @@ public:
         std::printf("%-34s %12s %12s %7s %7s  %s\n", "op (library / bare)", "library ns",
                     "bare ns", "ratio", "target", "rounds");
         int missed = 0;
-        for (const Op &op : ops_) {
+        for (const Op &op : ops) {
             const auto found = rounds_.find(op.name);
             if (found == rounds_.end())
                 continue;
@@ -349,7 +340,6 @@ public:
     }
 
 private:
-    const std::vector<Op> &ops_;
     bool threaded_;
     struct Rounds {
         std::vector<double> library, bare, ratio;
@@ -357,9 +347,9 @@ private:
     std::map<std::string, Rounds> rounds_;
 };
 
-int run_all(const std::vector<Op> &bound, bool threaded)
+int run_all(bool threaded)
 {
-    RatioReporter reporter(bound, threaded);
+    RatioReporter reporter(threaded);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     return reporter.print_table();
 }
@@ -401,17 +391,16 @@ int main(int argc, char **argv)
     std::filesystem::create_directories(scratch);
     write_data_file();
 
-    const std::vector<Op> bound = bind_exports();
-    for (const Op &op : bound)
+    for (const Op &op : ops)
         benchmark::RegisterBenchmark(op.name, time_op, &op);
 
-    int missed = run_all(bound, false);
+    int missed = run_all(false);
 
     // A second thread that only waits: its presence is what makes the C
     // runtime lock every stream call from here on.
     std::promise<void> finish;
     std::thread idle([done = finish.get_future()]() mutable { done.wait(); });
-    missed += run_all(bound, true);
+    missed += run_all(true);
     finish.set_value();
     idle.join();
 
