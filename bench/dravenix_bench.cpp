@@ -291,7 +291,6 @@ void time_op(benchmark::State &state, const Op *op)
 
 // ---- the table of ratios ---------------------------------------------------
 
-
 // Collects the nanoseconds per call of every round and prints, per op, the
 // median of each side and the median ratio against the target for this kind
 // of host. Prints nothing per round.
@@ -356,7 +355,7 @@ int run_all(bool threaded)
 
 void write_data_file()
 {
-    text.assign(file_size, 'x');
+    text.resize(file_size);
     for (long i = 0; i < file_size; ++i)
         text[static_cast<std::size_t>(i)] = static_cast<char>('!' + i % 90);
     FILE *in = std::fopen((scratch / "in").string().c_str(), "wb");
