@@ -66,9 +66,9 @@ status=0
 build/fuzz/dravenix_fuzzer -max_total_time="$fuzz_seconds" -timeout=60 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$work/" "$work/corpus" fuzz/corpus \
     >"$work/log" 2>&1 || status=$?
-grep -E '^#[0-9]+ +DONE|^stat::number_of_executed_units|^stat::average_exec_per_sec' "$work/log" || true
+grep -E '^#[0-9]+[[:space:]]+DONE|^stat::number_of_executed_units|^stat::average_exec_per_sec' "$work/log" || true
 if [ "$status" -ne 0 ]; then
-    grep -vE '^#[0-9]+ +(NEW|REDUCE|pulse|RELOAD)' "$work/log" | tail -60
+    grep -vE '^#[0-9]+[[:space:]]+(NEW|REDUCE|pulse|RELOAD)' "$work/log" | tail -60
     for input in "$work"/crash-* "$work"/timeout-* "$work"/leak-* "$work"/oom-*; do
         [ -e "$input" ] || continue
         echo "failing input $(basename "$input") (base64): $(base64 -w0 "$input")"
