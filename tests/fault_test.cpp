@@ -1,7 +1,7 @@
 // Injected faults: a full device, no descriptors left, no memory left,
-// streams used against their mode, a directory, files removed or truncated
-// under an open stream. Each shows the failing call's failure value and that
-// nothing else is lost or changed.
+// streams used against their mode, a directory, a pipe, files removed or
+// truncated under an open stream. Each shows the failing call's failure
+// value and that nothing else is lost or changed.
 #include "dravenix_test.h"
 
 #include <cstring>
