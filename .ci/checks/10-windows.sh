@@ -38,8 +38,9 @@ runs_32bit_programs() {
 
 # There, qemu-user can run wine's 32-bit loader instead, through a binfmt
 # entry that lasts as long as this script. It is slow (booting the prefix
-# takes minutes, and so does each wine process), so it runs only on request,
-# DRAVENIX_X86_UNDER_QEMU=1, and the suite runs as one process.
+# takes ten minutes or more, and each wine process minutes) and the boot has
+# been seen to hang, so it runs only on request, DRAVENIX_X86_UNDER_QEMU=1,
+# within time limits, and the suite runs as one process.
 run_x86_suite_under_qemu() {
     local entry=/proc/sys/fs/binfmt_misc/dravenix-i386
     apt-get install -y -q --no-install-recommends qemu-user
@@ -51,9 +52,9 @@ run_x86_suite_under_qemu() {
     # All 4 GiB for the guest, so that the addresses wine maps at fixed
     # places are free; without its preloader wine must not re-execute itself.
     export QEMU_RESERVED_VA=0xffff0000 WINELOADERNOEXEC=1
-    cmake --build --preset windows-x86 --target wine-prefix
-    env WINEPREFIX="$PWD/build/windows-x86/wineprefix" WINEARCH=win32 WINEDEBUG=-all \
-        /usr/lib/wine/wine build/windows-x86/dravenix_tests.exe
+    timeout 1800 cmake --build --preset windows-x86 --target wine-prefix
+    timeout 1200 env WINEPREFIX="$PWD/build/windows-x86/wineprefix" WINEARCH=win32 \
+        WINEDEBUG=-all /usr/lib/wine/wine build/windows-x86/dravenix_tests.exe
 }
 
 for arch in x64 x86; do
