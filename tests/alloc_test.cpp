@@ -35,7 +35,7 @@ struct Window {
 
 Window window;
 
-void note(std::size_t size)
+[[maybe_unused]] void note(std::size_t size)
 {
     if (window.open) {
         if (window.count < std::size(window.sizes))
@@ -44,7 +44,7 @@ void note(std::size_t size)
     }
 }
 
-bool refuse()
+[[maybe_unused]] bool refuse()
 {
     const bool fail = window.open && window.fail_next;
     if (fail)
