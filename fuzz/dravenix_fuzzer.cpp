@@ -18,7 +18,7 @@
 //     positions;
 //   - FileReadString counts stay below 2^16: the 2^31-byte block is the unit
 //     tests' business, and the fuzzer's memory limit would stop it here.
-#include "Dravenix.h"
+#include "dravenix_exports.h"
 #include "stream_model.h"
 
 #include <dlfcn.h>
@@ -36,18 +36,6 @@
 #include <vector>
 
 namespace {
-
-#define DRAVENIX_EXPORT_LIST(X)                                                  \
-    X(FileClose) X(FileCloseAll) X(FileIsEOF) X(FileOpen) X(FileRead16)          \
-    X(FileRead32) X(FileRead8) X(FileReadDouble) X(FileReadString) X(FileSeek)   \
-    X(FileTell) X(FileWrite16) X(FileWrite32) X(FileWrite8) X(FileWriteDouble)   \
-    X(FileWriteString)
-
-struct Api {
-#define DRAVENIX_MEMBER(name) decltype(&::name) name = nullptr;
-    DRAVENIX_EXPORT_LIST(DRAVENIX_MEMBER)
-#undef DRAVENIX_MEMBER
-};
 
 Api dx;
 const char *failure_string = nullptr;

@@ -3,7 +3,7 @@
 // library's objects.
 #pragma once
 
-#include "Dravenix.h"
+#include "dravenix_exports.h"
 
 #include <gtest/gtest.h>
 
@@ -26,19 +26,6 @@
 #  include <dlfcn.h>
 #  include <unistd.h>
 #endif
-
-#define DRAVENIX_EXPORT_LIST(X)                                                  \
-    X(FileClose) X(FileCloseAll) X(FileIsEOF) X(FileOpen) X(FileRead16)          \
-    X(FileRead32) X(FileRead8) X(FileReadDouble) X(FileReadString) X(FileSeek)   \
-    X(FileTell) X(FileWrite16) X(FileWrite32) X(FileWrite8) X(FileWriteDouble)   \
-    X(FileWriteString)
-
-// The sixteen exports, typed from the public header.
-struct Api {
-#define DRAVENIX_MEMBER(name) decltype(&::name) name = nullptr;
-    DRAVENIX_EXPORT_LIST(DRAVENIX_MEMBER)
-#undef DRAVENIX_MEMBER
-};
 
 using Bytes = std::vector<unsigned char>;
 

@@ -21,26 +21,14 @@ apt-get install -y -q --no-install-recommends \
 apt-get install -y -q --no-install-recommends wine32:i386
 apt-get install -y -q --no-install-recommends wine wine64
 
-# Some kernels run no 32-bit code at all (IA-32 emulation disabled); then
-# neither wine's 32-bit loader nor a 32-bit Windows program can start. A
-# binfmt handler for i386 programs (qemu-user) starts the loader, but far too
-# slowly for one wine process per test.
-runs_32bit_programs() {
-    local handler
-    /usr/lib/wine/wine --version >/dev/null 2>&1 || return 1
-    for handler in /proc/sys/fs/binfmt_misc/*; do
-        if grep -qx enabled "$handler" 2>/dev/null &&
-            grep -q '^magic 7f454c4601010100000000000000000002000300' "$handler"; then
-            return 1
-        fi
-    done
-}
+source .ci/wine.sh
 
-# There, qemu-user can run wine's 32-bit loader instead, through a binfmt
-# entry that lasts as long as this script. It is slow (booting the prefix
-# takes ten minutes or more, and each wine process minutes) and the boot has
-# been seen to hang, so it runs only on request, DRAVENIX_X86_UNDER_QEMU=1,
-# within time limits, and the suite runs as one process.
+# Where the kernel runs no 32-bit code, qemu-user can run wine's 32-bit
+# loader instead, through a binfmt entry that lasts as long as this script.
+# It is slow (booting the prefix takes ten minutes or more, and each wine
+# process minutes) and the boot has been seen to hang, so it runs only on
+# request, DRAVENIX_X86_UNDER_QEMU=1, within time limits, and the suite runs
+# as one process.
 run_x86_suite_under_qemu() {
     local entry=/proc/sys/fs/binfmt_misc/dravenix-i386
     apt-get install -y -q --no-install-recommends qemu-user
@@ -63,7 +51,7 @@ for arch in x64 x86; do
     cmake --preset "$preset" --fresh >/dev/null
     cmake --build --preset "$preset" -j2
 
-    if [ "$arch" = x86 ] && ! runs_32bit_programs; then
+    if [ "$arch" = x86 ] && ! runs_32bit_wine; then
         echo "--- $preset: export and import tables"
         cmake --build --preset "$preset" --target check-dll
         if [ "${DRAVENIX_X86_UNDER_QEMU:-0}" = 1 ]; then

@@ -134,20 +134,7 @@ run_consumer consumer-linux-archive "$scratch/$linux_top" -DCMAKE_PREFIX_PATH="$
 (cd "$scratch/examples" &&
     report python3 "$root/examples/example_host.py" "$scratch/$linux_top/lib/Dravenix.so" archive_py.bin)
 
-# 32-bit wine needs a kernel that runs 32-bit x86 code itself. Without
-# IA-32 emulation its loader does not start; through a qemu-user binfmt
-# handler for i386 programs it starts, but no Windows program gets past
-# wine's first memory mapping.
-runs_32bit_wine() {
-    local handler
-    /usr/lib/wine/wine --version >/dev/null 2>&1 || return 1
-    for handler in /proc/sys/fs/binfmt_misc/*; do
-        if grep -qx enabled "$handler" 2>/dev/null &&
-            grep -q '^magic 7f454c4601010100000000000000000002000300' "$handler"; then
-            return 1
-        fi
-    done
-}
+source .ci/wine.sh
 
 # Windows: the archives of both pointer sizes, and the consumer project
 # cross-built against each unpacked archive, its hosts run under wine.
