@@ -6,18 +6,15 @@
 
 #include "Dravenix.h"
 
+#include "stream.h"
+
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#if defined(_WIN32)
-#  include <windows.h>
-#elif defined(__GLIBC__)
-#  include <stdio_ext.h>
-#endif
-
 namespace {
+
+using namespace dravenix;
 
 constexpr int slot_count = 256;
 
@@ -30,228 +27,6 @@ bool init;
 // Returned by FileReadString whenever it has no block of its own to give.
 // The host must neither change nor free it.
 const char failure_string[] = "";
-
-// ---- stream calls -------------------------------------------------------
-// One caller at a time uses the library, so the per-call stream lock that
-// the C runtime takes for multithreaded hosts buys nothing here; where the
-// platform has lock-free variants, these use them.
-
-// On glibc a stream can be told that its caller does the locking; then the
-// calls that have no unlocked variant (seek, tell, flush, close) skip the
-// lock as well.
-FILE *open_stream(const char *name, const char *mode)
-{
-    FILE *stream = std::fopen(name, mode);
-#if defined(__GLIBC__)
-    if (stream != nullptr)
-        __fsetlocking(stream, FSETLOCKING_BYCALLER);
-#endif
-#if defined(_WIN32)
-    // msvcrt.dll leaves an "a" stream at position 0 until its first write
-    // goes to the end, so FileTell would answer 0 and then the length of
-    // the new output alone; glibc starts such a stream at the end.
-    if (stream != nullptr && mode[0] == 'a' && std::strchr(mode, '+') == nullptr)
-        _fseeki64(stream, 0, SEEK_END);
-#endif
-    return stream;
-}
-
-#if defined(_WIN32)
-// msvcrt.dll keeps one buffer per stream and one count in it, which means
-// bytes left to read after a read and room left to write after a write. Its
-// stream calls trust that count whatever they are asked to do, so a read
-// after a write would hand back output not yet written, and a write after a
-// read would land in the read buffer and never reach the file. Each transfer
-// therefore first turns the stream the right way round, as glibc does by
-// itself, and a stream opened one way only is refused the other way without
-// any call.
-bool ready_to_read(FILE *stream)
-{
-    if (!(stream->_flag & _IOWRT))
-        return true;
-    if (!(stream->_flag & _IORW))
-        return false;
-    // An update stream: write the output out and read on from there.
-    return std::fflush(stream) == 0;
-}
-
-bool ready_to_write(FILE *stream)
-{
-    if (!(stream->_flag & _IOREAD))
-        return true;
-    if (!(stream->_flag & _IORW))
-        return false;
-    // An update stream: drop the read-ahead, and put the file's position
-    // back where the reading had got to.
-    return _fseeki64(stream, 0, SEEK_CUR) == 0;
-}
-#endif
-
-inline int get_byte(FILE *stream)
-{
-#if defined(_WIN32)
-    // The buffer macro, which calls the runtime's _filbuf only to refill: no
-    // lock, and no function that msvcrt.dll lacks.
-    return ready_to_read(stream) ? _fgetc_nolock(stream) : EOF;
-#else
-    return getc_unlocked(stream);
-#endif
-}
-
-inline int put_byte(FILE *stream, int byte)
-{
-#if defined(_WIN32)
-    // As get_byte: the buffer macro, with _flsbuf when the buffer is full.
-    return ready_to_write(stream) ? _fputc_nolock(byte, stream) : EOF;
-#else
-    return putc_unlocked(byte, stream);
-#endif
-}
-
-// On glibc the buffer pointers are public: its getc_unlocked and
-// putc_unlocked macros work on them directly. When the buffer already holds
-// a whole value to read, or has room for one to write, these hand out its
-// place and move past it, as that many single-byte calls would; otherwise
-// they give NULL and the caller goes byte by byte.
-inline const unsigned char *take_buffered(FILE *stream, int width)
-{
-#if defined(__GLIBC__)
-    if (stream->_IO_read_end - stream->_IO_read_ptr >= width) {
-        const char *item = stream->_IO_read_ptr;
-        stream->_IO_read_ptr += width;
-        return reinterpret_cast<const unsigned char *>(item);
-    }
-#else
-    (void)stream;
-    (void)width;
-#endif
-    return nullptr;
-}
-
-inline unsigned char *reserve_buffered(FILE *stream, int width)
-{
-#if defined(__GLIBC__)
-    if (stream->_IO_write_end - stream->_IO_write_ptr >= width) {
-        char *room = stream->_IO_write_ptr;
-        stream->_IO_write_ptr += width;
-        return reinterpret_cast<unsigned char *>(room);
-    }
-#else
-    (void)stream;
-    (void)width;
-#endif
-    return nullptr;
-}
-
-inline std::size_t read_block(FILE *stream, void *block, std::size_t size)
-{
-#if defined(_WIN32)
-    return ready_to_read(stream) ? std::fread(block, 1, size, stream) : 0;
-#elif defined(__GLIBC__)
-    return fread_unlocked(block, 1, size, stream);
-#else
-    return std::fread(block, 1, size, stream);
-#endif
-}
-
-// Whether output may still be buffered on the stream: glibc can tell;
-// elsewhere, assume it may.
-inline bool may_hold_output(FILE *stream)
-{
-#if defined(__GLIBC__)
-    return __fwriting(stream) != 0;
-#else
-    (void)stream;
-    return true;
-#endif
-}
-
-// Reads up to size bytes in bulk. A bulk read of a buffer's size or more
-// bypasses the buffer, and glibc then drops output still buffered on the
-// stream unwritten (a host reading a write-only stream). The single-byte
-// read writes such output out before it reads or fails, so it takes the
-// first byte whenever there may be any; otherwise one bulk read saves a
-// refill of the buffer.
-std::size_t read_bytes(FILE *stream, char *block, std::size_t size)
-{
-    if (size == 0)
-        return 0;
-    if (!may_hold_output(stream))
-        return read_block(stream, block, size);
-    const int first = get_byte(stream);
-    if (first == EOF)
-        return 0;
-    block[0] = static_cast<char>(first);
-    return 1 + read_block(stream, block + 1, size - 1);
-}
-
-inline std::size_t write_block(FILE *stream, const void *block, std::size_t size)
-{
-#if defined(_WIN32)
-    return ready_to_write(stream) ? std::fwrite(block, 1, size, stream) : 0;
-#elif defined(__GLIBC__)
-    return fwrite_unlocked(block, 1, size, stream);
-#else
-    return std::fwrite(block, 1, size, stream);
-#endif
-}
-
-inline bool at_end_of_file(FILE *stream)
-{
-#if defined(__GLIBC__)
-    return feof_unlocked(stream) != 0;
-#else
-    return std::feof(stream) != 0;
-#endif
-}
-
-inline int seek_to(FILE *stream, std::int64_t offset, int origin)
-{
-#if defined(_WIN32)
-    // For msvcrt.dll mingw-w64 links a _fseeki64 of its own, built on
-    // fsetpos, which leaves the end-of-file indicator set; a seek must clear
-    // it. No export reports the error indicator that clearerr also clears.
-    if (_fseeki64(stream, offset, origin) != 0)
-        return -1;
-    std::clearerr(stream);
-    return 0;
-#else
-    return fseeko(stream, static_cast<off_t>(offset), origin);
-#endif
-}
-
-inline std::int64_t position_of(FILE *stream)
-{
-#if defined(_WIN32)
-    return _ftelli64(stream);
-#else
-    return ftello(stream);
-#endif
-}
-
-// fopen on Linux refuses a mode it does not know by returning NULL. Some C
-// runtimes instead raise an invalid-parameter error that can end the host,
-// so on those the mode is checked here first.
-bool mode_is_accepted(const char *mode)
-{
-#if defined(_WIN32)
-    if (*mode != 'r' && *mode != 'w' && *mode != 'a')
-        return false;
-    bool plus = false, binary_or_text = false;
-    for (const char *c = mode + 1; *c != '\0'; ++c) {
-        if (*c == '+' && !plus)
-            plus = true;
-        else if ((*c == 'b' || *c == 't') && !binary_or_text)
-            binary_or_text = true;
-        else
-            return false;
-    }
-    return true;
-#else
-    (void)mode;
-    return true;
-#endif
-}
 
 // ---- the frame -----------------------------------------------------------
 
@@ -371,7 +146,7 @@ double close_slot(FILE **slot)
 {
     FILE *stream = *slot;
     *slot = nullptr;
-    return std::fclose(stream) == 0 ? 0 : -1;
+    return close_stream(stream) == 0 ? 0 : -1;
 }
 
 } // namespace
@@ -389,7 +164,7 @@ extern "C" double FileOpen(const char *name, const char *mode)
         ++free_slot;
     if (free_slot == slot_count)
         return -2;
-    if (name == nullptr || mode == nullptr || !mode_is_accepted(mode))
+    if (name == nullptr || mode == nullptr)
         return -1;
     file_list[free_slot] = open_stream(name, mode);
     return file_list[free_slot] != nullptr ? free_slot : -1;
@@ -486,10 +261,8 @@ extern "C" double FileWriteString(double handle, const char *text)
     if (stream == nullptr || text == nullptr)
         return -1;
     // The bytes go out as they are: the text is data, never a format.
-    const std::size_t length = std::strlen(text);
-    if (write_block(stream, text, length) != length)
-        return -1;
-    return static_cast<double>(length);
+    const std::int64_t written = write_text(stream, text);
+    return written >= 0 ? static_cast<double>(written) : -1;
 }
 
 extern "C" const char *FileReadString(double handle, double count)
@@ -523,7 +296,7 @@ extern "C" double FileSeek(double handle, double offset, double origin)
     int from;
     if (!to_offset(offset, &where) || !to_origin(origin, &from))
         return -1;
-    return seek_to(stream, where, from) == 0 ? 0 : -1;
+    return seek_stream(stream, where, from) == 0 ? 0 : -1;
 }
 
 extern "C" double FileTell(double handle)
@@ -531,7 +304,7 @@ extern "C" double FileTell(double handle)
     FILE *stream = stream_of(handle);
     if (stream == nullptr)
         return -1;
-    const std::int64_t position = position_of(stream);
+    const std::int64_t position = stream_position(stream);
     return position >= 0 ? static_cast<double>(position) : -1;
 }
 
@@ -542,37 +315,3 @@ extern "C" double FileIsEOF(double handle)
         return -1;
     return at_end_of_file(stream) ? 16 : 0;
 }
-
-// ---- unloading -------------------------------------------------------------
-// Detaching the module writes out what the host's streams still buffer, so
-// that nothing written is lost, but closes none of them: the host closes its
-// files itself, and may still be using streams opened by other code.
-
-#if defined(_WIN32)
-
-// Success for every notification; nothing is done per thread.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
-{
-    // FreeLibrary (reserved NULL): the process goes on, so every stream of
-    // the runtime is flushed, ours among them.
-    //
-    // Process end (reserved not NULL): the other threads were stopped
-    // wherever they were, perhaps holding a stream lock, and msvcrt.dll has
-    // no flush that skips the lock, so nothing is flushed here. msvcrt.dll,
-    // which owns the streams and is detached after this module, ends them
-    // itself, as does the host's own exit().
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
-        _flushall();
-    return TRUE;
-}
-
-#else
-
-__attribute__((destructor)) static void flush_streams_on_unload()
-{
-    // Unloading has no caller to tell of a failure; a stream that cannot be
-    // flushed keeps its error for the host's own close.
-    (void)std::fflush(nullptr);
-}
-
-#endif

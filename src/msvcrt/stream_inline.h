@@ -1,0 +1,109 @@
+// The msvcrt.dll stream layer, inline part: msvcrt.dll's buffer macros,
+// which take no lock, and its public buffer fields for whole values.
+#pragma once
+
+#include <climits>
+#include <cstring>
+
+namespace dravenix {
+
+// msvcrt.dll keeps one buffer per stream and one count in it, which means
+// bytes left to read after a read and room left to write after a write. Its
+// stream calls trust that count whatever they are asked to do, so a read
+// after a write would hand back output not yet written, and a write after a
+// read would land in the read buffer and never reach the file. Each transfer
+// therefore first turns the stream the right way round, as glibc does by
+// itself, and a stream opened one way only is refused the other way without
+// any call.
+inline bool ready_to_read(FILE *stream)
+{
+    if (!(stream->_flag & _IOWRT))
+        return true;
+    if (!(stream->_flag & _IORW))
+        return false;
+    // An update stream: write the output out and read on from there.
+    return std::fflush(stream) == 0;
+}
+
+inline bool ready_to_write(FILE *stream)
+{
+    if (!(stream->_flag & _IOREAD))
+        return true;
+    if (!(stream->_flag & _IORW))
+        return false;
+    // An update stream: drop the read-ahead, and put the file's position
+    // back where the reading had got to.
+    return _fseeki64(stream, 0, SEEK_CUR) == 0;
+}
+
+// The buffer macros call the runtime's _filbuf and _flsbuf only to refill
+// or empty the buffer.
+inline int get_byte(FILE *stream)
+{
+    return ready_to_read(stream) ? _fgetc_nolock(stream) : EOF;
+}
+
+inline int put_byte(FILE *stream, int byte)
+{
+    return ready_to_write(stream) ? _fputc_nolock(byte, stream) : EOF;
+}
+
+// The same tests as the buffer macros, for a whole value at once: a stream
+// that is not writing holds bytes to read in _cnt, one that is writing has
+// that much room. A stream that has never been used has neither, and goes
+// byte by byte until the runtime has given it a buffer.
+inline const unsigned char *take_buffered(FILE *stream, int width)
+{
+    if ((stream->_flag & _IOWRT) || stream->_cnt < width)
+        return nullptr;
+    const char *item = stream->_ptr;
+    stream->_ptr += width;
+    stream->_cnt -= width;
+    return reinterpret_cast<const unsigned char *>(item);
+}
+
+inline unsigned char *reserve_buffered(FILE *stream, int width)
+{
+    if (!(stream->_flag & _IOWRT) || stream->_cnt < width)
+        return nullptr;
+    char *room = stream->_ptr;
+    stream->_ptr += width;
+    stream->_cnt -= width;
+    return reinterpret_cast<unsigned char *>(room);
+}
+
+// ready_to_read writes out an update stream's output first, so one bulk
+// read loses nothing.
+inline std::size_t read_bytes(FILE *stream, char *block, std::size_t size)
+{
+    if (size == 0 || !ready_to_read(stream))
+        return 0;
+    return std::fread(block, 1, size, stream);
+}
+
+// The length of a NUL-terminated text, many bytes at a time: msvcrt.dll's
+// strlen goes byte by byte and would cost more than the write.
+std::size_t text_length(const char *text);
+
+inline std::int64_t write_text(FILE *stream, const char *text)
+{
+    const std::size_t length = text_length(text);
+    if (length <= static_cast<std::size_t>(INT_MAX)) {
+        if (unsigned char *room = reserve_buffered(stream, static_cast<int>(length))) {
+            std::memcpy(room, text, length);
+            return static_cast<std::int64_t>(length);
+        }
+    }
+    // Writing nothing cannot fail, whichever way the stream faces.
+    if (length != 0 &&
+        (!ready_to_write(stream) || std::fwrite(text, 1, length, stream) != length))
+        return -1;
+    return static_cast<std::int64_t>(length);
+}
+
+inline bool at_end_of_file(FILE *stream)
+{
+    return (stream->_flag & _IOEOF) != 0;
+}
+
+} // namespace dravenix
