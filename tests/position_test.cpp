@@ -98,4 +98,66 @@ TEST_F(Position, PositionsBeyondTwoGigabytesAreExact)
     EXPECT_EQ(std::filesystem::file_size(path("big")), 4294967296u + 9);
 }
 
+// A refused seek leaves a reading stream where it was: the position, and
+// the bytes the next read gets, even with the rest of the buffer ahead.
+TEST_F(Position, ARefusedSeekLosesNoReadPosition)
+{
+    Bytes bytes(10000);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(i * 7 + i / 256);
+    const double h = open_with("f", bytes);
+    const struct {
+        double offset, origin;
+    } refused[] = {{-5, 1}, {-46, 0}, {-10001, 2}, {-1e18, 1}, {0, 3}, {nan_value, 1}};
+    for (const auto &row : refused) {
+        ASSERT_EQ(dx.FileSeek(h, 2, 0), 0);
+        EXPECT_EQ(dx.FileRead16(h), bytes[3] * 256 + bytes[2]);
+        EXPECT_EQ(dx.FileSeek(h, row.offset, row.origin), -1) << row.offset << " from " << row.origin;
+        EXPECT_EQ(dx.FileTell(h), 4) << row.offset << " from " << row.origin;
+        const std::string next(dx.FileReadString(h, 10), 10);
+        EXPECT_EQ(next, std::string(bytes.begin() + 4, bytes.begin() + 14))
+            << row.offset << " from " << row.origin;
+        EXPECT_EQ(dx.FileTell(h), 14) << row.offset << " from " << row.origin;
+    }
+}
+
+// An append stream answers FileTell with where its output landed or will
+// land, the end of the file, wherever a seek had put it before.
+TEST_F(Position, AppendStreamsTellWhereTheOutputLands)
+{
+    const struct {
+        const char *mode;
+        double after_seek, after_write;
+    } table[] = {
+        // Four bytes written, a seek to 10652, then a double.
+        {"ab", 10652, 12},
+        {"a+b", 10652, 12},
+        {"ab+", 10652, 12},
+    };
+    for (const auto &row : table) {
+        std::filesystem::remove(path("log"));
+        const double h = open("log", row.mode);
+        ASSERT_EQ(dx.FileWrite32(h, 0x04030201), 1) << row.mode;
+        ASSERT_EQ(dx.FileSeek(h, 10652, 0), 0) << row.mode;
+        EXPECT_EQ(dx.FileTell(h), row.after_seek) << row.mode;
+        ASSERT_EQ(dx.FileWriteDouble(h, 1.0), 1) << row.mode;
+        EXPECT_EQ(dx.FileTell(h), row.after_write) << row.mode;
+        ASSERT_EQ(dx.FileClose(h), 0) << row.mode;
+        EXPECT_EQ(contents("log"), Bytes({1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F})) << row.mode;
+    }
+
+    // After a read, the next write still goes to the end, and so does the
+    // position.
+    const double h = open_with("log", {1, 2, 3, 4}, "a+b");
+    EXPECT_EQ(dx.FileRead8(h), 1);
+    ASSERT_EQ(dx.FileSeek(h, 0, 1), 0);
+    EXPECT_EQ(dx.FileTell(h), 1);
+    ASSERT_EQ(dx.FileWrite16(h, 0x0605), 1);
+    EXPECT_EQ(dx.FileTell(h), 6);
+    ASSERT_EQ(dx.FileSeek(h, -2, 1), 0);
+    EXPECT_EQ(dx.FileRead16(h), 0x0605);
+    ASSERT_EQ(dx.FileClose(h), 0);
+    EXPECT_EQ(contents("log"), Bytes({1, 2, 3, 4, 5, 6}));
+}
+
 } // namespace
