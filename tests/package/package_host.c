@@ -8,6 +8,9 @@
    Prints one line per failed check and "N passed, N failed"; exits 0 only
    when nothing failed.
 */
+#if !defined(_WIN32) && !defined(_POSIX_C_SOURCE)
+#  define _POSIX_C_SOURCE 200112L /* readlink, under strict C too */
+#endif
 #include "Dravenix.h"
 
 #include <stdio.h>
@@ -21,12 +24,6 @@ typedef HMODULE module_t;
 static module_t load_module(const char *path) { return LoadLibraryA(path); }
 static void *find_export(module_t m, const char *name) { return (void *)GetProcAddress(m, name); }
 static void unload_module(module_t m) { FreeLibrary(m); }
-/* The length of the executable's own path in buffer, 0 if it does not fit. */
-static size_t own_path(char *buffer, size_t size)
-{
-    DWORD length = GetModuleFileNameA(NULL, buffer, (DWORD)size);
-    return length < size ? (size_t)length : 0;
-}
 #else
 #  include <dlfcn.h>
 #  include <unistd.h>
@@ -35,10 +32,20 @@ typedef void *module_t;
 static module_t load_module(const char *path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
 static void *find_export(module_t m, const char *name) { return dlsym(m, name); }
 static void unload_module(module_t m) { dlclose(m); }
+#endif
+
+#if !defined(DRAVENIX_MODULE)
+/* The length of this executable's own path in buffer, 0 if it is unknown or
+   does not fit. */
 static size_t own_path(char *buffer, size_t size)
 {
+#  if defined(_WIN32)
+    DWORD length = GetModuleFileNameA(NULL, buffer, (DWORD)size);
+    return length < size ? (size_t)length : 0;
+#  else
     ssize_t length = readlink("/proc/self/exe", buffer, size);
     return length > 0 && (size_t)length < size ? (size_t)length : 0;
+#  endif
 }
 #endif
 
