@@ -78,6 +78,12 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/dravenix.pc.in
 install(FILES ${PROJECT_BINARY_DIR}/package/dravenix.pc
     DESTINATION ${DRAVENIX_INSTALL_PKGCONFIGDIR})
 
+# The release archives are Dravenix's own: as a subproject it leaves the
+# packaging of the build, whose CPack files are the top-level project's, alone.
+if(NOT PROJECT_IS_TOP_LEVEL)
+    return()
+endif()
+
 # Release archives: Dravenix-<version>-<platform>, a .tar.gz for Linux and a
 # .zip for Windows, named by what a host must match: its operating system and
 # its pointer size.

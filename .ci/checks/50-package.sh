@@ -3,7 +3,10 @@
 #
 # Installs into a scratch prefix, then builds and runs hosts against that
 # prefix alone: the consumer project through find_package, the same host
-# through pkg-config, and both example hosts. Builds the release archives,
+# through pkg-config, and both example hosts. Builds a host project that
+# takes Dravenix each of the three ways (installed package, add_subdirectory,
+# FetchContent) and copies the module beside its host, and checks that a
+# subproject brings nothing of Dravenix's tests and no -Werror. Builds the release archives,
 # compares their contents with the expected lists, and runs hosts against
 # the module each archive holds (the Windows ones under wine).
 # Runs from the repository root, as root, on a fresh Debian 12 machine.
@@ -13,7 +16,7 @@ root=$PWD
 
 export DEBIAN_FRONTEND=noninteractive
 apt-get install -y -q --no-install-recommends \
-    cmake ninja-build g++ gcc binutils python3 pkg-config
+    cmake ninja-build g++ gcc binutils python3 pkg-config git
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -52,6 +55,52 @@ build_consumer() {
 run_consumer() {
     build_consumer "$@"
     report ctest --test-dir "$scratch/$1" --output-on-failure -V
+}
+
+# Builds the host project of tests/consumer with Dravenix taken one way, and
+# runs its tests: the host loads the module its build copied beside it.
+#   consume <way> <name> <cmake-arguments...>
+consume() {
+    local way=$1 build=$scratch/$2
+    shift 2
+    # The build's target list, from CMake's file API.
+    mkdir -p "$build/.cmake/api/v1/query"
+    touch "$build/.cmake/api/v1/query/codemodel-v2"
+    cmake -S tests/consumer -B "$build" -G Ninja -DDRAVENIX_CONSUME="$way" "$@" >/dev/null
+    cmake --build "$build" >/dev/null
+    report ctest --test-dir "$build" --output-on-failure -V
+}
+
+# A build that takes Dravenix as its subproject gets the module and nothing
+# else of it: no test, example, benchmark, fuzzer or GoogleTest target, no
+# search for GoogleTest or Google Benchmark, and no -Werror, while the
+# module keeps its warnings.
+#   check_subproject <name>
+check_subproject() {
+    local build=$scratch/$1 targets
+    targets=$(python3 - "$build/.cmake/api/v1/reply" <<'PYTHON'
+import glob, json, os, sys
+reply = sys.argv[1]
+index = json.load(open(sorted(glob.glob(os.path.join(reply, "index-*.json")))[-1]))
+model = json.load(open(os.path.join(reply, index["reply"]["codemodel-v2"]["jsonFile"])))
+print(" ".join(sorted(t["name"] for c in model["configurations"] for t in c["targets"])))
+PYTHON
+    )
+    echo "$1 targets: $targets"
+    if grep -Eiq 'test|example|gtest|gmock|bench|fuzz|wine|check' <<<"$targets"; then
+        echo "$1: the subproject brought targets of its own tests or tools"
+        return 1
+    fi
+    if grep -Eq '^(GTest|GTEST|benchmark)' "$build/CMakeCache.txt"; then
+        echo "$1: the subproject looked for GoogleTest or Google Benchmark:"
+        grep -E '^(GTest|GTEST|benchmark)' "$build/CMakeCache.txt"
+        return 1
+    fi
+    grep -q -- '-Wextra' "$build/build.ninja" || { echo "$1: no warning flags on the module"; return 1; }
+    if grep -q -- '-Werror' "$build/build.ninja" "$build/CMakeFiles/rules.ninja"; then
+        echo "$1: the subproject turns warnings into errors"
+        return 1
+    fi
 }
 
 # Builds the module and the C example host for a configure preset, in a
@@ -108,6 +157,17 @@ cmake -DMODULE="$prefix/lib/Dravenix.so" "-DEXPECTED=$export_names" -DNM=nm -DRE
 
 echo "--- consumer project, through find_package"
 run_consumer consumer "$prefix" -DCMAKE_PREFIX_PATH="$prefix"
+
+echo "--- host with the module beside it: installed package"
+consume package way-package -DCMAKE_PREFIX_PATH="$prefix"
+echo "--- host with the module beside it: add_subdirectory"
+consume subdirectory way-subdirectory -DDRAVENIX_SOURCE="$root"
+check_subproject way-subdirectory
+echo "--- host with the module beside it: FetchContent of this clone's HEAD"
+head=$(git rev-parse HEAD)
+git diff --quiet HEAD || echo "NOTE: FetchContent takes commit $head, not the uncommitted changes"
+consume fetchcontent way-fetchcontent -DDRAVENIX_GIT_URL="file://$root" -DDRAVENIX_GIT_TAG="$head"
+check_subproject way-fetchcontent
 
 echo "--- the same host, through pkg-config"
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
@@ -173,4 +233,10 @@ for arch in x86 x64; do
         continue
     fi
     run_consumer "consumer-$preset" "$scratch/$windows_top" "${consumer_arguments[@]}"
+    if [ "$arch" = x64 ]; then
+        echo "--- $preset host with the module beside it: installed package"
+        cmake --install "build/package-$preset" --prefix "$scratch/prefix-$preset" >/dev/null
+        consume package "way-package-$preset" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+            -DDravenix_DIR="$scratch/prefix-$preset/lib/cmake/Dravenix"
+    fi
 done

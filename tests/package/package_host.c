@@ -1,12 +1,16 @@
-/* package_host: a host built against an installed Dravenix. It loads the
-   module from the path the package gives (DRAVENIX_MODULE), finds all
-   sixteen exports by name, writes one value of each kind, checks the file's
-   bytes and reads every value back.
+/* package_host: a host built against Dravenix the way a consuming project
+   builds one. It loads the module from the path the package gives
+   (DRAVENIX_MODULE) or, built without that path, from its own folder, where
+   the consumer's build copied it; finds all sixteen exports by name, writes
+   one value of each kind, checks the file's bytes and reads every value back.
 
    Usage: package_host [data-file]
    Prints one line per failed check and "N passed, N failed"; exits 0 only
    when nothing failed.
 */
+#if !defined(_WIN32) && !defined(_POSIX_C_SOURCE)
+#  define _POSIX_C_SOURCE 200112L /* readlink, under strict C too */
+#endif
 #include "Dravenix.h"
 
 #include <stdio.h>
@@ -15,17 +19,56 @@
 
 #if defined(_WIN32)
 #  include <windows.h>
+#  define MODULE_FILE_NAME "Dravenix.dll"
 typedef HMODULE module_t;
 static module_t load_module(const char *path) { return LoadLibraryA(path); }
 static void *find_export(module_t m, const char *name) { return (void *)GetProcAddress(m, name); }
 static void unload_module(module_t m) { FreeLibrary(m); }
 #else
 #  include <dlfcn.h>
+#  include <unistd.h>
+#  define MODULE_FILE_NAME "Dravenix.so"
 typedef void *module_t;
 static module_t load_module(const char *path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
 static void *find_export(module_t m, const char *name) { return dlsym(m, name); }
 static void unload_module(module_t m) { dlclose(m); }
 #endif
+
+#if !defined(DRAVENIX_MODULE)
+/* The length of this executable's own path in buffer, 0 if it is unknown or
+   does not fit. */
+static size_t own_path(char *buffer, size_t size)
+{
+#  if defined(_WIN32)
+    DWORD length = GetModuleFileNameA(NULL, buffer, (DWORD)size);
+    return length < size ? (size_t)length : 0;
+#  else
+    ssize_t length = readlink("/proc/self/exe", buffer, size);
+    return length > 0 && (size_t)length < size ? (size_t)length : 0;
+#  endif
+}
+#endif
+
+/* The module's full path: the one the package gave, or the module file in
+   the folder of this executable; NULL if that folder is unknown. A plain
+   file name would not do: dlopen searches the library path, not the
+   program's folder. */
+static const char *module_path(void)
+{
+#if defined(DRAVENIX_MODULE)
+    return DRAVENIX_MODULE;
+#else
+    static char path[4096];
+    size_t length = own_path(path, sizeof path);
+    size_t folder = length;
+    while (folder > 0 && path[folder - 1] != '/' && path[folder - 1] != '\\')
+        --folder;
+    if (length == 0 || folder + sizeof MODULE_FILE_NAME > sizeof path)
+        return NULL;
+    memcpy(path + folder, MODULE_FILE_NAME, sizeof MODULE_FILE_NAME);
+    return path;
+#endif
+}
 
 static double(DRAVENIX_CALL *FileOpen_)(const char *, const char *);
 static double(DRAVENIX_CALL *FileClose_)(double);
@@ -156,18 +199,24 @@ static void check_file_bytes(const char *path)
 int main(int argc, char **argv)
 {
     const char *data_path = argc > 1 ? argv[1] : "round_trip.bin";
-    module_t m = load_module(DRAVENIX_MODULE);
+    const char *module = module_path();
+    module_t m;
     size_t i;
     double h;
 
+    if (module == NULL) {
+        printf("cannot find the folder of this program\n");
+        return 1;
+    }
+    m = load_module(module);
     if (m == NULL) {
-        printf("cannot load %s\n", DRAVENIX_MODULE);
+        printf("cannot load %s\n", module);
         return 1;
     }
     for (i = 0; i < sizeof exports / sizeof exports[0]; ++i) {
         void *address = find_export(m, exports[i].name);
         if (address == NULL) {
-            printf("export %s not found in %s\n", exports[i].name, DRAVENIX_MODULE);
+            printf("export %s not found in %s\n", exports[i].name, module);
             return 1;
         }
         memcpy(exports[i].slot, &address, sizeof address);
