@@ -79,6 +79,14 @@ void bare_write_string(const Op &, std::FILE *stream)
     std::fseek(stream, 0, SEEK_SET);
 }
 
+// The write alone, for a host that knows the length: what the library's
+// length scan adds to the write shows against this.
+void bare_write_known_length(const Op &, std::FILE *stream)
+{
+    keep(std::fwrite(text.data(), 1, text.size(), stream));
+    std::fseek(stream, 0, SEEK_SET);
+}
+
 // The host owns each block the library returns and frees it; the bare side
 // allocates and frees a block of the same size, as the library must.
 void library_read_string(const Op &, double handle)
@@ -153,7 +161,9 @@ const Op ops[] = {
     {"FileReadDouble / fread", "rb", 8, file_size / 8, nullptr, &Api::FileReadDouble,
      library_reads, bare_fread, {0.7, 0.6, 0.6}},
     {"FileWriteString 64 KiB / fwrite", "wb", file_size, 1, nullptr, nullptr, library_write_string,
-     bare_write_string, {1.05, 1.05, 1.25}},
+     bare_write_string, {1.05, 1.05, no_target}},
+    {"FileWriteString 64 KiB / fwrite only", "wb", file_size, 1, nullptr, nullptr,
+     library_write_string, bare_write_known_length, {no_target, no_target, 1.25}},
     {"FileReadString 64 KiB / fread", "rb", file_size, 1, nullptr, nullptr, library_read_string,
      bare_read_string, {1.05, 1.05, 1.05}},
     {"FileSeek+FileTell / fseek+ftell", "rb", 8, 256, nullptr, nullptr, library_seek_tell,
@@ -235,7 +245,7 @@ int print_ratio_table(const std::vector<Rounds> &rounds, bool threaded)
     std::printf("\n%s host: the C runtime %s its streams\n",
                 threaded ? "Multithreaded" : "Single-threaded",
                 runtime_locks_streams() ? "locks" : "does not lock");
-    std::printf("%-34s %12s %12s %7s %7s  %s\n", "op (library / bare)", "library ns",
+    std::printf("%-37s %12s %12s %7s %7s  %s\n", "op (library / bare)", "library ns",
                 "bare ns", "ratio", "target", "rounds");
     int missed = 0;
     for (std::size_t i = 0; i < op_count && i < rounds.size(); ++i) {
@@ -243,11 +253,17 @@ int print_ratio_table(const std::vector<Rounds> &rounds, bool threaded)
             continue;
         const double ratio = median(rounds[i].ratio);
         const double target = target_ratio(ops[i], threaded);
-        const bool met = ratio <= target;
+        const bool met = target == no_target || ratio <= target;
         missed += met ? 0 : 1;
-        std::printf("%-34s %12.2f %12.2f %7.3f %7.2f  %-6zu %s\n", ops[i].name,
-                    median(rounds[i].library), median(rounds[i].bare), ratio, target,
-                    rounds[i].ratio.size(), met ? "met" : "MISSED");
+        char target_text[16] = "-";
+        if (target != no_target)
+            std::snprintf(target_text, sizeof target_text, "%.2f", target);
+        std::printf("%-37s %12.2f %12.2f %7.3f %7s  ", ops[i].name, median(rounds[i].library),
+                    median(rounds[i].bare), ratio, target_text);
+        if (target == no_target)
+            std::printf("%zu\n", rounds[i].ratio.size());
+        else
+            std::printf("%-6zu %s\n", rounds[i].ratio.size(), met ? "met" : "MISSED");
     }
     std::fflush(stdout);
     return missed;
