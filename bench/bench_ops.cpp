@@ -193,7 +193,11 @@ bool set_up_data()
     std::error_code error;
     scratch = std::filesystem::temp_directory_path(error) /
               ("dravenix-bench-" + std::to_string(process_id()));
-    if (error || !std::filesystem::create_directories(scratch, error)) {
+    // A folder left by a run that was killed is reused: wine hands out the
+    // same process ids again.
+    if (!error)
+        std::filesystem::create_directories(scratch, error);
+    if (error) {
         std::fprintf(stderr, "cannot make the scratch folder %s\n", scratch.string().c_str());
         return false;
     }
