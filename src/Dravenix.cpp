@@ -13,6 +13,7 @@
 
 #if defined(_WIN32)
 #  include <windows.h>
+#  include "msvcrt/file_names.h"
 #elif defined(__GLIBC__)
 #  include <stdio_ext.h>
 #endif
@@ -41,7 +42,12 @@ const char failure_string[] = "";
 // lock as well.
 FILE *open_stream(const char *name, const char *mode)
 {
+#if defined(_WIN32)
+    // UTF-8 names and long paths need the wide open; see file_names.h.
+    FILE *stream = dravenix::open_file_by_name(name, mode);
+#else
     FILE *stream = std::fopen(name, mode);
+#endif
 #if defined(__GLIBC__)
     if (stream != nullptr)
         __fsetlocking(stream, FSETLOCKING_BYCALLER);

@@ -1,0 +1,273 @@
+// File names on Windows: which names reach the runtime as UTF-16, the wide
+// path each is given, and files made through the DLL found again by their
+// UTF-16 names.
+#include "dravenix_test.h"
+#include "msvcrt/file_names.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+
+namespace {
+
+using dravenix::NameRoute;
+using WindowsNames = DravenixTest;
+
+std::wstring units(std::initializer_list<unsigned> list)
+{
+    std::wstring text;
+    for (unsigned unit : list)
+        text += static_cast<wchar_t>(unit);
+    return text;
+}
+
+std::wstring wide_of(const std::string &utf8)
+{
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+    return wide;
+}
+
+std::string hex(const std::string &bytes)
+{
+    std::string text;
+    for (unsigned char byte : bytes) {
+        char two[4];
+        std::snprintf(two, sizeof two, "%02X ", byte);
+        text += two;
+    }
+    return text.substr(0, 60);
+}
+
+// Relative names in a table resolve against C:\ for as long as this lives.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::wstring &folder)
+    {
+        GetCurrentDirectoryW(MAX_PATH, previous_);
+        EXPECT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+    }
+    ~CurrentFolder() { SetCurrentDirectoryW(previous_); }
+
+private:
+    wchar_t previous_[MAX_PATH] = {};
+};
+
+// Every kind of name and the path handed on for it. Code-page rows assume
+// the prefix's ANSI code page, 1252.
+TEST(WindowsNameRoute, EachNameReachesTheRuntimeInTheRightForm)
+{
+    ASSERT_EQ(GetACP(), 1252u);
+    const CurrentFolder folder(L"C:\\");
+    const std::string a300(300, 'a');
+    const std::wstring wa300(300, L'a');
+    const std::wstring verbatim = L"\\\\?\\";
+    const struct {
+        std::string name;
+        NameRoute route;
+        std::wstring wide;  // handed to _wfopen
+    } table[] = {
+        // ASCII and code-page bytes go to fopen unchanged.
+        {"plain.bin", NameRoute::narrow, L""},
+        {"C:\\folder\\..\\plain.bin", NameRoute::narrow, L""},
+        {"\\\\server\\share\\plain.bin", NameRoute::narrow, L""},
+        {"caf\xE9-ansi.bin", NameRoute::narrow, L""},
+        {"\xE9t\xE9.bin", NameRoute::narrow, L""},
+        // Bytes above 127 that are not well-formed UTF-8 are code page too.
+        {"\x80", NameRoute::narrow, L""},
+        {"\xC3", NameRoute::narrow, L""},              // cut short by the end
+        {"\xC3(", NameRoute::narrow, L""},
+        {"\xE6\x97.bin", NameRoute::narrow, L""},      // cut short
+        {"\xC0\xAF", NameRoute::narrow, L""},          // overlong "/"
+        {"\xC1\xBF", NameRoute::narrow, L""},
+        {"\xE0\x9F\xBF", NameRoute::narrow, L""},      // overlong U+07FF
+        {"\xF0\x8F\xBF\xBF", NameRoute::narrow, L""},  // overlong U+FFFF
+        {"\xED\xA0\x80", NameRoute::narrow, L""},      // surrogate U+D800
+        {"\xED\xBF\xBF", NameRoute::narrow, L""},      // surrogate U+DFFF
+        {"\xF4\x90\x80\x80", NameRoute::narrow, L""},  // above U+10FFFF
+        {"\xF5\x80\x80\x80", NameRoute::narrow, L""},
+        {"\xFF", NameRoute::narrow, L""},
+        {"\xE9\x80\x80\x80", NameRoute::narrow, L""},  // one continuation too many
+        // UTF-8 goes wide, as given while short.
+        {"caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC.bin", NameRoute::wide,
+         units({'c', 'a', 'f', 0xE9, '-', 0x65E5, 0x672C, '.', 'b', 'i', 'n'})},
+        {"\xF0\x9F\x93\x81-data.bin", NameRoute::wide, units({0xD83D, 0xDCC1}) + L"-data.bin"},
+        {"C:\\dossier\\..\\\xC3\xA9t\xC3\xA9", NameRoute::wide, L"C:\\dossier\\..\\" + units({0xE9, 't', 0xE9})},
+        {"\xC3\xA9", NameRoute::wide, units({0xE9})},  // "Ã©" in code page 1252, read as UTF-8
+        {"\xC2\x80", NameRoute::wide, units({0x80})},
+        {"\xDF\xBF", NameRoute::wide, units({0x7FF})},
+        {"\xE0\xA0\x80", NameRoute::wide, units({0x800})},
+        {"\xED\x9F\xBF", NameRoute::wide, units({0xD7FF})},
+        {"\xEE\x80\x80", NameRoute::wide, units({0xE000})},
+        {"\xEF\xBF\xBF", NameRoute::wide, units({0xFFFF})},
+        {"\xF0\x90\x80\x80", NameRoute::wide, units({0xD800, 0xDC00})},
+        {"\xF4\x8F\xBF\xBF", NameRoute::wide, units({0xDBFF, 0xDFFF})},
+        {"\\\\?\\C:\\\xC3\xA9", NameRoute::wide, verbatim + L"C:\\" + units({0xE9})},
+        // A full path of 260 characters or more goes wide in the \\?\ form,
+        // resolved first, whatever the name's encoding; up to 259 is short.
+        {"C:\\" + std::string(256, 'a'), NameRoute::narrow, L""},
+        {"C:\\" + std::string(257, 'a'), NameRoute::wide, verbatim + L"C:\\" + std::wstring(257, L'a')},
+        {std::string(256, 'a'), NameRoute::narrow, L""},
+        {std::string(257, 'a'), NameRoute::wide, verbatim + L"C:\\" + std::wstring(257, L'a')},
+        {"x\\..\\.\\" + a300, NameRoute::wide, verbatim + L"C:\\" + wa300},
+        {"C:/x/../" + a300 + "/./\xC3\xA9.bin", NameRoute::wide,
+         verbatim + L"C:\\" + wa300 + L"\\" + units({0xE9}) + L".bin"},
+        {"C:\\" + a300 + "\\caf\xE9", NameRoute::wide, verbatim + L"C:\\" + wa300 + L"\\caf" + units({0xE9})},
+        {"\\\\server\\share\\" + a300, NameRoute::wide, verbatim + L"UNC\\server\\share\\" + wa300},
+        {"//server/share/" + a300, NameRoute::wide, verbatim + L"UNC\\server\\share\\" + wa300},
+        // Already in the \\?\ form: handed on as it is, wide only when long.
+        {"\\\\?\\C:\\x\\..\\" + a300, NameRoute::wide, verbatim + L"C:\\x\\..\\" + wa300},
+        {"\\\\?\\C:\\plain.bin", NameRoute::narrow, L""},
+        // Up to 32767 units with the prefix; no path can be formed past that.
+        {"C:\\" + std::string(32760, 'a'), NameRoute::wide, verbatim + L"C:\\" + std::wstring(32760, L'a')},
+        {"C:\\" + std::string(32761, 'a'), NameRoute::refused, L""},
+        {std::string(40000, 'a'), NameRoute::refused, L""},
+        {"\xC3\xA9" + std::string(32767, 'a'), NameRoute::refused, L""},
+        {"", NameRoute::refused, L""},
+    };
+    for (const auto &row : table) {
+        wchar_t *wide = nullptr;
+        const NameRoute route = dravenix::wide_path_for(row.name.c_str(), &wide);
+        EXPECT_EQ(route, row.route) << hex(row.name);
+        EXPECT_EQ(std::wstring(wide != nullptr ? wide : L""), row.wide) << hex(row.name);
+        EXPECT_EQ(wide != nullptr, row.route == NameRoute::wide) << hex(row.name);
+        std::free(wide);
+    }
+}
+
+// A file made through the DLL under a name, found again by its UTF-16 name.
+struct NamedFile {
+    std::string name;      // as the host passes it
+    std::wstring on_disk;  // as the file system holds it
+};
+
+const NamedFile named_files[] = {
+    {"Jos\xC3\xA9-\xC3\xB1" "and\xC3\xBA.bin", L"Jos" + units({0xE9, '-', 0xF1}) + L"and" + units({0xFA}) + L".bin"},
+    {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.bin", units({0x65E5, 0x672C, 0x8A9E}) + L".bin"},
+    {"caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC.bin", L"caf" + units({0xE9, '-', 0x65E5, 0x672C}) + L".bin"},
+    {"\xF0\x9F\x93\x81-data.bin", units({0xD83D, 0xDCC1}) + L"-data.bin"},
+    {"caf\xE9-ansi.bin", L"caf" + units({0xE9}) + L"-ansi.bin"},  // code page 1252
+    {"\xE9t\xE9.bin", units({0xE9, 't', 0xE9}) + L".bin"},
+    {"plain-ascii.bin", L"plain-ascii.bin"},
+};
+
+// The names of the files in a folder, as the wide API lists them.
+std::set<std::wstring> listing(const std::wstring &folder)
+{
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.insert(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+// The bytes of a file, read through the wide API.
+Bytes read_wide(const std::wstring &path)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    Bytes bytes(16);
+    DWORD read = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(file);
+    bytes.resize(read);
+    return bytes;
+}
+
+// Writes one byte to the file under the name, then finds it by its UTF-16
+// name and reads the byte back, both with the wide API and through the DLL.
+void write_and_find(Api &dx, const std::string &name, const std::wstring &wide_path, double byte)
+{
+    const double h = dx.FileOpen(name.c_str(), "wb");
+    ASSERT_EQ(h, 0) << hex(name);
+    EXPECT_EQ(dx.FileWrite8(h, byte), byte);
+    ASSERT_EQ(dx.FileClose(h), 0);
+    EXPECT_EQ(read_wide(wide_path), Bytes{static_cast<unsigned char>(byte)}) << hex(name);
+    const double again = dx.FileOpen(name.c_str(), "rb");
+    ASSERT_EQ(again, 0) << hex(name);
+    EXPECT_EQ(dx.FileRead8(again), byte) << hex(name);
+    EXPECT_EQ(dx.FileClose(again), 0);
+}
+
+// DRAVENIX_KEEP_NAMED_FILES=1 keeps the files in names-from-wine beside
+// this program, for a check of their names from the Linux side.
+TEST_F(WindowsNames, UTF8AndCodePageNamesCreateTheFilesTheySpell)
+{
+    ASSERT_EQ(GetACP(), 1252u);
+    const char *keep = std::getenv("DRAVENIX_KEEP_NAMED_FILES");
+    const std::string folder = keep != nullptr && std::string(keep) == "1"
+                                   ? Module::beside_this_program("names-from-wine")
+                                   : path("names");
+    const std::wstring wide_folder = wide_of(folder);
+    ASSERT_TRUE(CreateDirectoryW(wide_folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    std::set<std::wstring> expected;
+    double byte = 10;
+    for (const auto &file : named_files) {
+        DeleteFileW((wide_folder + L"\\" + file.on_disk).c_str());
+        write_and_find(dx, folder + "\\" + file.name, wide_folder + L"\\" + file.on_disk, ++byte);
+        expected.insert(file.on_disk);
+    }
+    EXPECT_EQ(listing(wide_folder), expected) << "a file under another name";
+}
+
+// About 400 characters, with UTF-8 in every component below the scratch
+// folder, opened by its absolute path and by a relative one with "/", "."
+// and "..".
+TEST_F(WindowsNames, PathsOf400CharactersOpen)
+{
+    const std::string first = "donn\xC3\xA9" "es-" + std::string(120, 'd');
+    const std::string second = "\xE6\x97\xA5\xE6\x9C\xAC-" + std::string(120, 'n');
+    const std::string leaf = "\xF0\x9F\x93\x81-" + std::string(100, 'f') + ".bin";
+    const std::wstring scratch = wide_of(path(""));  // ends in a separator
+    const std::wstring verbatim = L"\\\\?\\" + scratch;
+    ASSERT_TRUE(CreateDirectoryW((verbatim + wide_of(first)).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((verbatim + wide_of(first + "\\" + second)).c_str(), nullptr));
+    const std::string relative = first + "\\" + second + "\\" + leaf;
+    const std::wstring wide_file = verbatim + wide_of(relative);
+
+    // Joined by hand: std::filesystem would read the UTF-8 in the code page.
+    const std::string absolute = path("") + relative;
+    ASSERT_GE(absolute.size(), 400u);
+    ASSERT_GE(wide_of(absolute).size(), 360u);
+    write_and_find(dx, absolute, wide_file, 7);
+    {
+        const CurrentFolder current(scratch);
+        write_and_find(dx, first + "/./" + second + "/../" + second + "/" + leaf, wide_file, 8);
+    }
+    EXPECT_EQ(listing(verbatim + wide_of(first + "\\" + second)), std::set<std::wstring>{wide_of(leaf)});
+    // The scratch folder's own removal may not reach this deep.
+    DeleteFileW(wide_file.c_str());
+    RemoveDirectoryW((verbatim + wide_of(first + "\\" + second)).c_str());
+    RemoveDirectoryW((verbatim + wide_of(first)).c_str());
+}
+
+// Names for which no path can be formed fail without creating anything,
+// and use no slot.
+TEST_F(WindowsNames, NamesWithoutAPathFailCleanly)
+{
+    const std::string folder = path("empty");
+    const std::wstring wide_folder = wide_of(folder);
+    ASSERT_TRUE(CreateDirectoryW(wide_folder.c_str(), nullptr));
+    for (const std::string &name : {folder + "\\" + std::string(33000, 'a'),
+                                    folder + "\\\xC3\xA9" + std::string(32767, 'e'), std::string()}) {
+        EXPECT_EQ(dx.FileOpen(name.c_str(), "wb"), -1) << name.size();
+        EXPECT_EQ(dx.FileOpen(name.c_str(), "ab"), -1) << name.size();
+    }
+    EXPECT_EQ(listing(wide_folder), std::set<std::wstring>{});
+    EXPECT_EQ(dx.FileOpen((folder + "\\x").c_str(), "wb"), 0);
+}
+
+} // namespace
