@@ -6,10 +6,10 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -32,18 +32,7 @@ std::wstring wide_of(const std::string &utf8)
     return wide;
 }
 
-std::string hex(const std::string &bytes)
-{
-    std::string text;
-    for (unsigned char byte : bytes) {
-        char two[4];
-        std::snprintf(two, sizeof two, "%02X ", byte);
-        text += two;
-    }
-    return text.substr(0, 60);
-}
-
-// Relative names in a table resolve against C:\ for as long as this lives.
+// Another current folder for as long as this lives.
 class CurrentFolder {
 public:
     explicit CurrentFolder(const std::wstring &folder)
@@ -57,8 +46,19 @@ private:
     wchar_t previous_[MAX_PATH] = {};
 };
 
+// What wide_path_for makes of a name: the route, and the path for _wfopen.
+std::pair<NameRoute, std::wstring> route_of(const std::string &name)
+{
+    wchar_t *wide = nullptr;
+    const NameRoute route = dravenix::wide_path_for(name.c_str(), &wide);
+    std::wstring path = wide != nullptr ? wide : L"";
+    std::free(wide);
+    EXPECT_EQ(wide != nullptr, route == NameRoute::wide) << name.substr(0, 40);
+    return {route, path};
+}
+
 // Every kind of name and the path handed on for it. Code-page rows assume
-// the prefix's ANSI code page, 1252.
+// the prefix's ANSI code page, 1252; relative ones resolve against C:\.
 TEST(WindowsNameRoute, EachNameReachesTheRuntimeInTheRightForm)
 {
     ASSERT_EQ(GetACP(), 1252u);
@@ -66,77 +66,57 @@ TEST(WindowsNameRoute, EachNameReachesTheRuntimeInTheRightForm)
     const std::string a300(300, 'a');
     const std::wstring wa300(300, L'a');
     const std::wstring verbatim = L"\\\\?\\";
+
+    // To fopen unchanged: ASCII and code-page bytes, including every way
+    // bytes above 127 can fail to be well-formed UTF-8, and full paths of
+    // up to 259 characters.
+    const std::string narrow[] = {
+        "plain.bin", "C:\\folder\\..\\plain.bin", "\\\\server\\share\\plain.bin",
+        "\\\\?\\C:\\plain.bin", "caf\xE9-ansi.bin", "\xE9t\xE9.bin", "\x80", "\xFF",
+        "\xC3", "\xC3(", "\xE6\x97.bin", "\xE9\x80\x80\x80",    // cut short, one too many
+        "\xC0\xAF", "\xC1\xBF", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",  // overlong
+        "\xED\xA0\x80", "\xED\xBF\xBF",                            // surrogates
+        "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",                    // past U+10FFFF
+        "C:\\" + std::string(256, 'a'), std::string(256, 'a'),
+    };
+    for (const auto &name : narrow)
+        EXPECT_EQ(route_of(name), std::make_pair(NameRoute::narrow, std::wstring())) << name.substr(0, 40);
+
+    // No path: nothing past 32767 units, with the \\?\ prefix.
+    const std::string refused[] = {
+        "", "C:\\" + std::string(32761, 'a'), std::string(40000, 'a'), "\xC3\xA9" + std::string(32767, 'a'),
+    };
+    for (const auto &name : refused)
+        EXPECT_EQ(route_of(name), std::make_pair(NameRoute::refused, std::wstring())) << name.substr(0, 40);
+
     const struct {
         std::string name;
-        NameRoute route;
-        std::wstring wide;  // handed to _wfopen
-    } table[] = {
-        // ASCII and code-page bytes go to fopen unchanged.
-        {"plain.bin", NameRoute::narrow, L""},
-        {"C:\\folder\\..\\plain.bin", NameRoute::narrow, L""},
-        {"\\\\server\\share\\plain.bin", NameRoute::narrow, L""},
-        {"caf\xE9-ansi.bin", NameRoute::narrow, L""},
-        {"\xE9t\xE9.bin", NameRoute::narrow, L""},
-        // Bytes above 127 that are not well-formed UTF-8 are code page too.
-        {"\x80", NameRoute::narrow, L""},
-        {"\xC3", NameRoute::narrow, L""},              // cut short by the end
-        {"\xC3(", NameRoute::narrow, L""},
-        {"\xE6\x97.bin", NameRoute::narrow, L""},      // cut short
-        {"\xC0\xAF", NameRoute::narrow, L""},          // overlong "/"
-        {"\xC1\xBF", NameRoute::narrow, L""},
-        {"\xE0\x9F\xBF", NameRoute::narrow, L""},      // overlong U+07FF
-        {"\xF0\x8F\xBF\xBF", NameRoute::narrow, L""},  // overlong U+FFFF
-        {"\xED\xA0\x80", NameRoute::narrow, L""},      // surrogate U+D800
-        {"\xED\xBF\xBF", NameRoute::narrow, L""},      // surrogate U+DFFF
-        {"\xF4\x90\x80\x80", NameRoute::narrow, L""},  // above U+10FFFF
-        {"\xF5\x80\x80\x80", NameRoute::narrow, L""},
-        {"\xFF", NameRoute::narrow, L""},
-        {"\xE9\x80\x80\x80", NameRoute::narrow, L""},  // one continuation too many
-        // UTF-8 goes wide, as given while short.
-        {"caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC.bin", NameRoute::wide,
-         units({'c', 'a', 'f', 0xE9, '-', 0x65E5, 0x672C, '.', 'b', 'i', 'n'})},
-        {"\xF0\x9F\x93\x81-data.bin", NameRoute::wide, units({0xD83D, 0xDCC1}) + L"-data.bin"},
-        {"C:\\dossier\\..\\\xC3\xA9t\xC3\xA9", NameRoute::wide, L"C:\\dossier\\..\\" + units({0xE9, 't', 0xE9})},
-        {"\xC3\xA9", NameRoute::wide, units({0xE9})},  // "Ã©" in code page 1252, read as UTF-8
-        {"\xC2\x80", NameRoute::wide, units({0x80})},
-        {"\xDF\xBF", NameRoute::wide, units({0x7FF})},
-        {"\xE0\xA0\x80", NameRoute::wide, units({0x800})},
-        {"\xED\x9F\xBF", NameRoute::wide, units({0xD7FF})},
-        {"\xEE\x80\x80", NameRoute::wide, units({0xE000})},
-        {"\xEF\xBF\xBF", NameRoute::wide, units({0xFFFF})},
-        {"\xF0\x90\x80\x80", NameRoute::wide, units({0xD800, 0xDC00})},
-        {"\xF4\x8F\xBF\xBF", NameRoute::wide, units({0xDBFF, 0xDFFF})},
-        {"\\\\?\\C:\\\xC3\xA9", NameRoute::wide, verbatim + L"C:\\" + units({0xE9})},
-        // A full path of 260 characters or more goes wide in the \\?\ form,
-        // resolved first, whatever the name's encoding; up to 259 is short.
-        {"C:\\" + std::string(256, 'a'), NameRoute::narrow, L""},
-        {"C:\\" + std::string(257, 'a'), NameRoute::wide, verbatim + L"C:\\" + std::wstring(257, L'a')},
-        {std::string(256, 'a'), NameRoute::narrow, L""},
-        {std::string(257, 'a'), NameRoute::wide, verbatim + L"C:\\" + std::wstring(257, L'a')},
-        {"x\\..\\.\\" + a300, NameRoute::wide, verbatim + L"C:\\" + wa300},
-        {"C:/x/../" + a300 + "/./\xC3\xA9.bin", NameRoute::wide,
-         verbatim + L"C:\\" + wa300 + L"\\" + units({0xE9}) + L".bin"},
-        {"C:\\" + a300 + "\\caf\xE9", NameRoute::wide, verbatim + L"C:\\" + wa300 + L"\\caf" + units({0xE9})},
-        {"\\\\server\\share\\" + a300, NameRoute::wide, verbatim + L"UNC\\server\\share\\" + wa300},
-        {"//server/share/" + a300, NameRoute::wide, verbatim + L"UNC\\server\\share\\" + wa300},
-        // Already in the \\?\ form: handed on as it is, wide only when long.
-        {"\\\\?\\C:\\x\\..\\" + a300, NameRoute::wide, verbatim + L"C:\\x\\..\\" + wa300},
-        {"\\\\?\\C:\\plain.bin", NameRoute::narrow, L""},
-        // Up to 32767 units with the prefix; no path can be formed past that.
-        {"C:\\" + std::string(32760, 'a'), NameRoute::wide, verbatim + L"C:\\" + std::wstring(32760, L'a')},
-        {"C:\\" + std::string(32761, 'a'), NameRoute::refused, L""},
-        {std::string(40000, 'a'), NameRoute::refused, L""},
-        {"\xC3\xA9" + std::string(32767, 'a'), NameRoute::refused, L""},
-        {"", NameRoute::refused, L""},
+        std::wstring wide;
+    } wide[] = {
+        // UTF-8, as given while short.
+        {"caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC.bin", L"caf" + units({0xE9, '-', 0x65E5, 0x672C}) + L".bin"},
+        {"\xF0\x9F\x93\x81-data.bin", units({0xD83D, 0xDCC1}) + L"-data.bin"},
+        {"C:\\dossier\\..\\\xC3\xA9t\xC3\xA9", L"C:\\dossier\\..\\" + units({0xE9, 't', 0xE9})},
+        {"\xC3\xA9", units({0xE9})},  // "A tilde, copyright sign" in code page 1252
+        {"\xC2\x80\xDF\xBF", units({0x80, 0x7FF})},
+        {"\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", units({0x800, 0xD7FF, 0xE000, 0xFFFF})},
+        {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", units({0xD800, 0xDC00, 0xDBFF, 0xDFFF})},
+        {"\\\\?\\C:\\\xC3\xA9", verbatim + L"C:\\" + units({0xE9})},
+        // Full paths of 260 characters or more, any encoding: resolved, then
+        // the \\?\ form.
+        {"C:\\" + std::string(257, 'a'), verbatim + L"C:\\" + std::wstring(257, L'a')},
+        {std::string(257, 'a'), verbatim + L"C:\\" + std::wstring(257, L'a')},
+        {"x\\..\\.\\" + a300, verbatim + L"C:\\" + wa300},
+        {"C:/x/../" + a300 + "/./\xC3\xA9.bin", verbatim + L"C:\\" + wa300 + L"\\" + units({0xE9}) + L".bin"},
+        {"C:\\" + a300 + "\\caf\xE9", verbatim + L"C:\\" + wa300 + L"\\caf" + units({0xE9})},
+        {"\\\\server\\share\\" + a300, verbatim + L"UNC\\server\\share\\" + wa300},
+        {"//server/share/" + a300, verbatim + L"UNC\\server\\share\\" + wa300},
+        {"C:\\" + std::string(32760, 'a'), verbatim + L"C:\\" + std::wstring(32760, L'a')},
+        // Already in the \\?\ form: handed on as it is.
+        {"\\\\?\\C:\\x\\..\\" + a300, verbatim + L"C:\\x\\..\\" + wa300},
     };
-    for (const auto &row : table) {
-        wchar_t *wide = nullptr;
-        const NameRoute route = dravenix::wide_path_for(row.name.c_str(), &wide);
-        EXPECT_EQ(route, row.route) << hex(row.name);
-        EXPECT_EQ(std::wstring(wide != nullptr ? wide : L""), row.wide) << hex(row.name);
-        EXPECT_EQ(wide != nullptr, row.route == NameRoute::wide) << hex(row.name);
-        std::free(wide);
-    }
+    for (const auto &row : wide)
+        EXPECT_EQ(route_of(row.name), std::make_pair(NameRoute::wide, row.wide)) << row.name.substr(0, 40);
 }
 
 // A file made through the DLL under a name, found again by its UTF-16 name.
@@ -192,13 +172,13 @@ Bytes read_wide(const std::wstring &path)
 void write_and_find(Api &dx, const std::string &name, const std::wstring &wide_path, double byte)
 {
     const double h = dx.FileOpen(name.c_str(), "wb");
-    ASSERT_EQ(h, 0) << hex(name);
+    ASSERT_EQ(h, 0) << name.substr(0, 40);
     EXPECT_EQ(dx.FileWrite8(h, byte), byte);
     ASSERT_EQ(dx.FileClose(h), 0);
-    EXPECT_EQ(read_wide(wide_path), Bytes{static_cast<unsigned char>(byte)}) << hex(name);
+    EXPECT_EQ(read_wide(wide_path), Bytes{static_cast<unsigned char>(byte)}) << name.substr(0, 40);
     const double again = dx.FileOpen(name.c_str(), "rb");
-    ASSERT_EQ(again, 0) << hex(name);
-    EXPECT_EQ(dx.FileRead8(again), byte) << hex(name);
+    ASSERT_EQ(again, 0) << name.substr(0, 40);
+    EXPECT_EQ(dx.FileRead8(again), byte) << name.substr(0, 40);
     EXPECT_EQ(dx.FileClose(again), 0);
 }
 
