@@ -48,10 +48,20 @@ extern "C" {
 DRAVENIX_API double DRAVENIX_CALL FileOpen(const char *name, const char *mode);
 /*
      Opens the file at path name with the open mode mode ("rb", "wb", "ab",
-   "r+b", ...), both passed to the C runtime's fopen unchanged, and binds it to
-   the lowest free slot. Use a mode with "b" for exact bytes: on Windows a mode
-   without it translates line ends. A mode the platform does not accept is
-   refused without reaching the runtime.
+   "r+b", ...), and binds it to the lowest free slot. The mode goes to the C
+   runtime's fopen unchanged. Use a mode with "b" for exact bytes: on Windows a
+   mode without it translates line ends. A mode the platform does not accept
+   is refused without reaching the runtime.
+
+     On Linux the name is bytes, passed to fopen unchanged. On Windows a name
+   that is valid UTF-8 and holds at least one byte above 127 is read as UTF-8
+   and opened through its UTF-16 form; every other name (pure ASCII, or
+   code-page bytes that are not valid UTF-8, such as "caf\xE9" in code page
+   1252) goes to fopen unchanged. The one ambiguity: a code-page name whose
+   bytes also form valid UTF-8, such as "\xC3\xA9" (A tilde and the copyright
+   sign in code page 1252), is read as UTF-8 (e acute). On Windows a name whose full path is 260 characters
+   or longer is made absolute and opened in the \\?\ form, so long paths
+   open; a name that forms no path (empty, or past 32767 UTF-16 units) fails.
 
      Returns the new handle (0 to 255) on success, -1 if the file could not be
    opened (or name or mode is NULL), and -2 if all 256 slots are in use, in

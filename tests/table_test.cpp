@@ -101,4 +101,21 @@ TEST_F(Table, FailedClosesAreReportedAndStillEmptyTheSlot)
 }
 #endif
 
+#if !defined(_WIN32)
+// Linux names are bytes: a UTF-8 name makes the file of exactly those bytes.
+TEST_F(Table, AUTF8NameOpensTheFileOfThoseBytes)
+{
+    const std::string name = "caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x93\x81.bin";
+    const double h = open(name, "wb");
+    ASSERT_EQ(h, 0);
+    EXPECT_EQ(dx.FileWrite8(h, 7), 7);
+    ASSERT_EQ(dx.FileClose(h), 0);
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(path("")))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{name});
+    EXPECT_EQ(contents(name), Bytes{7});
+}
+#endif
+
 } // namespace

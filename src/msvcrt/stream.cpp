@@ -2,7 +2,8 @@
 // version, which the mingw-w64 toolchains link against.
 #include "stream.h"
 
-#include <emmintrin.h>
+#include "file_names.h"
+
 #include <io.h>
 #include <windows.h>
 
@@ -54,7 +55,7 @@ FILE *open_stream(const char *name, const char *mode)
 {
     if (!mode_is_accepted(mode))
         return nullptr;
-    FILE *stream = std::fopen(name, mode);
+    FILE *stream = open_file_by_name(name, mode);
     if (stream == nullptr)
         return nullptr;
     const bool append = mode[0] == 'a';
@@ -117,41 +118,6 @@ std::int64_t stream_position(FILE *stream)
         return end < 0 ? -1 : end + unwritten;
     }
     return _ftelli64(stream);
-}
-
-// Aligned loads never cross into another page, so reading all of the
-// aligned block that holds the terminator is safe, whatever lies beyond it:
-// one 16-byte block at the start, then pairs aligned to 32 bytes.
-namespace {
-
-unsigned zeros_in(const __m128i *block)
-{
-    return static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_load_si128(block), _mm_setzero_si128())));
-}
-
-} // namespace
-
-std::size_t text_length(const char *text)
-{
-    const std::uintptr_t skew = reinterpret_cast<std::uintptr_t>(text) & 15;
-    const __m128i *block = reinterpret_cast<const __m128i *>(text - skew);
-    unsigned found = zeros_in(block) >> skew;
-    if (found == 0 && (reinterpret_cast<std::uintptr_t>(++block) & 16) != 0)
-        found = zeros_in(block++) << (16 - skew);
-    if (found != 0)
-        return __builtin_ctz(found);
-    for (;; block += 2) {
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i low = _mm_cmpeq_epi8(_mm_load_si128(block), zero);
-        const __m128i high = _mm_cmpeq_epi8(_mm_load_si128(block + 1), zero);
-        if (_mm_movemask_epi8(_mm_or_si128(low, high)) == 0)
-            continue;
-        found = static_cast<unsigned>(_mm_movemask_epi8(low)) |
-                static_cast<unsigned>(_mm_movemask_epi8(high)) << 16;
-        return static_cast<std::size_t>(reinterpret_cast<const char *>(block) - text) +
-               __builtin_ctz(found);
-    }
 }
 
 } // namespace dravenix

@@ -2,6 +2,8 @@
 // which take no lock, and its public buffer fields for whole values.
 #pragma once
 
+#include "text_length.h"
+
 #include <climits>
 #include <cstring>
 
@@ -80,10 +82,6 @@ inline std::size_t read_bytes(FILE *stream, char *block, std::size_t size)
         return 0;
     return std::fread(block, 1, size, stream);
 }
-
-// The length of a NUL-terminated text, many bytes at a time: msvcrt.dll's
-// strlen goes byte by byte and would cost more than the write.
-std::size_t text_length(const char *text);
 
 inline std::int64_t write_text(FILE *stream, const char *text)
 {
