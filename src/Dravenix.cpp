@@ -60,11 +60,26 @@ std::int32_t to_int32(double value)
 // Seek offsets are truncated to 64 bits so that files beyond 2 GiB stay
 // reachable. Values with no 64-bit truncation are refused rather than
 // clamped, since any clamped position would be a wrong one.
+//
+// The truncation is done on the number's bits: 32-bit x86 has no SSE2
+// instruction for a 64-bit result, and the x87 one would need its control
+// word switched to truncate and back on every seek.
 bool to_offset(double value, std::int64_t *offset)
 {
     if (!(value >= -9223372036854775808.0 && value < 9223372036854775808.0))
         return false;
-    *offset = static_cast<std::int64_t>(value);
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    // value = significand * 2^shift, with the implicit leading 1; anything
+    // below 1 in size truncates to 0.
+    const int biased_exponent = static_cast<int>((bits >> 52) & 0x7FF);
+    const int shift = biased_exponent - 1075;
+    const std::uint64_t significand = (bits & 0xFFFFFFFFFFFFFULL) | (std::uint64_t{1} << 52);
+    std::uint64_t magnitude = 0;
+    if (biased_exponent >= 1023)
+        magnitude = shift < 0 ? significand >> -shift : significand << shift;
+    // The range test above keeps shift at 10 or less; -2^63 wraps to itself.
+    *offset = static_cast<std::int64_t>((bits >> 63) != 0 ? 0 - magnitude : magnitude);
     return true;
 }
 

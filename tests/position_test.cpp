@@ -30,6 +30,14 @@ TEST_F(Position, SeeksFromStartCurrentAndEnd)
         {inf, 0, -1, 10},
         {-inf, 2, -1, 10},
         {1e19, 0, -1, 10},
+        // Every offset truncates toward zero, to whole bytes, at any size.
+        {1099511627776.75, 0, 0, 1099511627776},
+        {-1099511627770.5, 1, 0, 6},
+        {0.999, 1, 0, 6},
+        {-0.999, 1, 0, 6},
+        {5e-324, 1, 0, 6},
+        {-9223372036854775808.0, 2, -1, 6},
+        {4.5, 1, 0, 10},
         {0, 0, 0, 0},
     };
     for (const auto &row : table) {
