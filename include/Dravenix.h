@@ -114,7 +114,9 @@ DRAVENIX_API double DRAVENIX_CALL FileWrite32(double handle, double value);
 DRAVENIX_API double DRAVENIX_CALL FileWriteDouble(double handle, double value);
 /*
      Writes the eight bytes of the IEEE-754 binary64 value exactly as passed,
-   low byte first. NaN payloads and the sign of zero are kept.
+   low byte first. NaN payloads, signalling NaNs and the sign of zero are
+   kept, on 32-bit x86 too, provided the host passes the value without
+   loading it into an x87 register (code built for SSE2 does not).
 
      Returns 1 on success, 0 on a write error, -1 for a refused handle or
    empty slot.
@@ -161,6 +163,12 @@ DRAVENIX_API double DRAVENIX_CALL FileReadDouble(double handle);
 /*
      Reads eight bytes, low byte first, as an IEEE-754 binary64 value. Bytes
    missing at the end of the file count as zero, as for FileRead16.
+
+     On 32-bit x86 the calling convention returns a double in an x87
+   register, which sets the quiet bit of a signalling NaN: a host there
+   receives 7FF0000000000001 as 7FF8000000000001. The file keeps the bits
+   as written, and every other value, quiet NaN payloads included, arrives
+   bit for bit.
 
      Returns the value; -1 for a refused handle or empty slot.
 */
