@@ -1,6 +1,7 @@
 // Seek, tell and the end-of-file indicator.
 #include "dravenix_test.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
 
@@ -122,7 +123,9 @@ TEST_F(Position, ARefusedSeekLosesNoReadPosition)
         EXPECT_EQ(dx.FileRead16(h), bytes[3] * 256 + bytes[2]);
         EXPECT_EQ(dx.FileSeek(h, row.offset, row.origin), -1) << row.offset << " from " << row.origin;
         EXPECT_EQ(dx.FileTell(h), 4) << row.offset << " from " << row.origin;
-        const std::string next(dx.FileReadString(h, 10), 10);
+        const char *block = dx.FileReadString(h, 10);
+        const std::string next(block, 10);
+        std::free(const_cast<char *>(block));
         EXPECT_EQ(next, std::string(bytes.begin() + 4, bytes.begin() + 14))
             << row.offset << " from " << row.origin;
         EXPECT_EQ(dx.FileTell(h), 14) << row.offset << " from " << row.origin;
