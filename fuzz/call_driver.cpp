@@ -99,6 +99,15 @@ const std::uint64_t awkward_numbers[] = {
 };
 constexpr int awkward_count = sizeof awkward_numbers / sizeof awkward_numbers[0];
 
+// Doubles whose bits a careless copy changes: signalling and quiet NaNs with
+// payloads, infinities, negative zero and subnormals.
+const std::uint64_t special_doubles[] = {
+    0x7FF0000000000001u, 0x7FF7FFFFFFFFFFFFu, 0xFFF0000000000123u, 0xFFF8000000000123u,
+    0x7FF8000000000000u, 0x7FF0000000000000u, 0xFFF0000000000000u, 0x8000000000000000u,
+    0x0000000000000001u, 0x800FFFFFFFFFFFFFu,
+};
+constexpr int special_count = sizeof special_doubles / sizeof special_doubles[0];
+
 const char *const awkward_texts[] = {
     "", "%s%n%d%%%", "%", "%n", "\xFF\x80\x01", "line\nend\r\n", "sixsix",
 };
@@ -141,11 +150,12 @@ public:
         case 2: return bits(8);
         case 3: return bits_of(static_cast<std::int32_t>(bits(4)) + (kind >> 3) / 32.0);
         case 5: return bits_of(static_cast<std::int16_t>(bits(2)));
-        default: {
+        case 4: {
             // Around a multiple of the stream buffer, either side of zero.
             const double near = (byte() % 4) * stream_buffer + static_cast<std::int8_t>(byte());
-            return bits_of(kind % 8 == 4 ? near : -near);
+            return bits_of((kind >> 3) % 2 == 0 ? near : -near);
         }
+        default: return special_doubles[byte() % special_count];
         }
     }
 
@@ -333,13 +343,15 @@ public:
         case op_tell: {
             const double h = in.handle();
             const int file = file_at(h);
-            check(file, "dx.FileTell(" + handle(h) + ")", dx_.FileTell(h), model_.tell(h));
+            const std::string expression = "dx.FileTell(" + handle(h) + ")";
+            check(file, expression, dx_.FileTell(h), model_.tell(h));
             break;
         }
         case op_is_eof: {
             const double h = in.handle();
             const int file = file_at(h);
-            check(file, "dx.FileIsEOF(" + handle(h) + ")", dx_.FileIsEOF(h), model_.is_eof(h));
+            const std::string expression = "dx.FileIsEOF(" + handle(h) + ")";
+            check(file, expression, dx_.FileIsEOF(h), model_.is_eof(h));
             break;
         }
         case op_count: break;
@@ -500,7 +512,9 @@ private:
     void close(double h)
     {
         const int file = file_at(h);
-        check(file, "dx.FileClose(" + handle(h) + ")", dx_.FileClose(h), model_.close(h));
+        // Named before the call, while the slot still holds the stream.
+        const std::string expression = "dx.FileClose(" + handle(h) + ")";
+        check(file, expression, dx_.FileClose(h), model_.close(h));
         if (file >= 0 && model_.openers(file).empty())
             check_file(file);
     }
@@ -545,8 +559,9 @@ private:
             return;
         settle(h, model::Direction::writing);
         const int file = file_at(h);
-        check(file, std::string("dx.") + name + "(" + handle(h) + ", " + cpp_number(value) + ")",
-              call(h, value), (model_.*predict)(h, value));
+        const std::string expression =
+            std::string("dx.") + name + "(" + handle(h) + ", " + cpp_number(value) + ")";
+        check(file, expression, call(h, value), (model_.*predict)(h, value));
     }
 
     void write_string(Input &in)
@@ -558,9 +573,9 @@ private:
             return;
         settle(h, model::Direction::writing);
         const int file = file_at(h);
-        check(file,
-              "dx.FileWriteString(" + handle(h) + ", " + (text ? cpp_text(text) : "nullptr") + ")",
-              dx_.FileWriteString(h, text), model_.write_string(h, text));
+        const std::string expression =
+            "dx.FileWriteString(" + handle(h) + ", " + (text ? cpp_text(text) : "nullptr") + ")";
+        check(file, expression, dx_.FileWriteString(h, text), model_.write_string(h, text));
     }
 
     template <typename Export, typename Predict>
@@ -569,8 +584,8 @@ private:
         const double h = in.handle();
         settle(h, model::Direction::reading);
         const int file = file_at(h);
-        check(file, std::string("dx.") + name + "(" + handle(h) + ")", call(h),
-              (model_.*predict)(h));
+        const std::string expression = std::string("dx.") + name + "(" + handle(h) + ")";
+        check(file, expression, call(h), (model_.*predict)(h));
     }
 
     void read_double(Input &in)
@@ -634,10 +649,9 @@ private:
                 return;
         }
         const int file = file_at(h);
-        check(file,
-              "dx.FileSeek(" + handle(h) + ", " + cpp_number(offset) + ", " + cpp_number(origin) +
-                  ")",
-              dx_.FileSeek(h, offset, origin), model_.seek(h, offset, origin));
+        const std::string expression = "dx.FileSeek(" + handle(h) + ", " + cpp_number(offset) +
+                                       ", " + cpp_number(origin) + ")";
+        check(file, expression, dx_.FileSeek(h, offset, origin), model_.seek(h, offset, origin));
     }
 
     Session &session_;
