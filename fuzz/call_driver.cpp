@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <limits>
 
@@ -289,10 +290,20 @@ std::string path_of(const Session &session, int file)
     return session.scratch + "/" + file_names[file];
 }
 
+// A line of the reproduction, made only when a divergence prints it: file
+// contents, blocks read and long texts take far longer to format than the
+// calls take to make.
+using Line = std::function<std::string()>;
+
+Line plain(std::string text)
+{
+    return [text = std::move(text)] { return text; };
+}
+
 // The calls made on one file since it was last opened with no other stream
 // on it, as lines of a test.
 struct FileLog {
-    std::vector<std::string> lines;
+    std::vector<Line> lines;
     std::vector<bool> declared = std::vector<bool>(model::Model::slots);
 };
 
@@ -408,32 +419,38 @@ private:
         return name + " + " + cpp_number(h - *slot);
     }
 
-    void log(int file, const std::string &line)
+    void log(int file, Line line)
     {
         if (file >= 0)
-            logs_[file].lines.push_back(line);
+            logs_[file].lines.push_back(std::move(line));
     }
 
-    [[noreturn]] void diverge(int file, const std::string &line, const std::string &got,
+    [[noreturn]] void diverge(int file, const Line &line, const std::string &got,
                               const std::string &expected)
     {
         Divergence d;
-        d.call = line;
+        d.call = line();
         d.got = got;
         d.expected = expected;
         d.history.assign(std::begin(reproduction_helpers), std::end(reproduction_helpers));
         if (file >= 0)
-            d.history.insert(d.history.end(), logs_[file].lines.begin(), logs_[file].lines.end());
+            for (const Line &earlier : logs_[file].lines)
+                d.history.push_back(earlier());
         session_.on_divergence(d);
         std::abort();  // the handler must not return
     }
 
     void check(int file, const std::string &expression, double got, double expected)
     {
+        check(file, plain(expression), got, expected);
+    }
+
+    void check(int file, const Line &expression, double got, double expected)
+    {
         ++calls_;
-        const std::string line = expect(expression, expected);
+        const Line line = [expression, expected] { return expect(expression(), expected); };
         if (session_.tracing)
-            std::fprintf(stderr, "  %s  // %s\n", line.c_str(), describe(got).c_str());
+            std::fprintf(stderr, "  %s  // %s\n", line().c_str(), describe(got).c_str());
         if (!same(got, expected))
             diverge(file, line, describe(got), describe(expected));
         log(file, line);
@@ -446,12 +463,12 @@ private:
         const model::File &f = model_.file(file);
         const std::string name = file_names[file];
         if (exists != f.exists)
-            diverge(file, std::string("EXPECT_") + (f.exists ? "TRUE" : "FALSE") + "(exists(\"" +
-                              name + "\"));",
+            diverge(file, plain(std::string("EXPECT_") + (f.exists ? "TRUE" : "FALSE") +
+                              "(exists(\"" + name + "\"));"),
                     exists ? "exists" : "missing", f.exists ? "exists" : "missing");
         const std::string expected(f.bytes.begin(), f.bytes.end());
         if (exists && on_disk != expected)
-            diverge(file, "EXPECT_EQ(contents(\"" + name + "\"), " + cpp_bytes(expected) + ");",
+            diverge(file, plain("EXPECT_EQ(contents(\"" + name + "\"), " + cpp_bytes(expected) + ");"),
                     hex(on_disk) + "(" + std::to_string(on_disk.size()) + " bytes)",
                     hex(expected) + "(" + std::to_string(expected.size()) + " bytes)");
     }
@@ -480,32 +497,36 @@ private:
         const double got = dx_.FileOpen(null_name ? nullptr : name.c_str(), mode.text);
         const double expected = model_.open(file, mode, null_name);
         ++calls_;
-        std::string expression = null_name ? "dx.FileOpen(nullptr, " + quoted_mode + ")"
-                                           : "open(\"" + std::string(file_names[file]) + "\", " +
-                                                 quoted_mode + ")";
+        Line expression = plain(null_name ? "dx.FileOpen(nullptr, " + quoted_mode + ")"
+                                          : "open(\"" + std::string(file_names[file]) + "\", " +
+                                                quoted_mode + ")");
         if (!null_name && expected >= 0 && alone) {
             // A new history: the file as it stood, then this open.
             logs_[file] = FileLog();
             if (before.exists)
-                expression = "open_with(\"" + std::string(file_names[file]) + "\", " +
-                             cpp_bytes(std::string(before.bytes.begin(), before.bytes.end())) +
-                             ", " + quoted_mode + ")";
+                expression = [name = std::string(file_names[file]), quoted_mode,
+                              bytes = std::string(before.bytes.begin(), before.bytes.end())] {
+                    return "open_with(\"" + name + "\", " + cpp_bytes(bytes) + ", " + quoted_mode +
+                           ")";
+                };
         }
         const int log_file = null_name ? -1 : file;
+        const Line line = [expression, expected] { return expect(expression(), expected); };
         if (session_.tracing)
-            std::fprintf(stderr, "  %s -> %s\n", expression.c_str(), describe(got).c_str());
+            std::fprintf(stderr, "  %s -> %s\n", expression().c_str(), describe(got).c_str());
         if (!same(got, expected))
-            diverge(log_file, expect(expression, expected), describe(got), describe(expected));
+            diverge(log_file, line, describe(got), describe(expected));
         if (expected >= 0 && !null_name) {
             const int slot = static_cast<int>(expected);
             FileLog &l = logs_[file];
             const std::string variable = "h" + std::to_string(slot);
-            l.lines.push_back((l.declared[slot] ? "" : "double ") + variable + " = " +
-                              expression + ";");
-            l.lines.push_back("ASSERT_GE(" + variable + ", 0);");
+            const std::string declaration = (l.declared[slot] ? "" : "double ") + variable;
+            l.lines.push_back(
+                [declaration, expression] { return declaration + " = " + expression() + ";"; });
+            l.lines.push_back(plain("ASSERT_GE(" + variable + ", 0);"));
             l.declared[slot] = true;
         } else if (!alone) {
-            log(log_file, expect(expression, expected));
+            log(log_file, line);
         }
     }
 
@@ -525,9 +546,10 @@ private:
         const double expected = model_.close_all();
         ++calls_;
         if (!same(got, expected))
-            diverge(-1, expect("dx.FileCloseAll()", expected), describe(got), describe(expected));
+            diverge(-1, plain(expect("dx.FileCloseAll()", expected)), describe(got),
+                    describe(expected));
         for (FileLog &l : logs_)
-            l.lines.push_back("EXPECT_EQ(dx.FileCloseAll(), 0);");
+            l.lines.push_back(plain("EXPECT_EQ(dx.FileCloseAll(), 0);"));
     }
 
     // Keeps an update stream from switching direction without a seek.
@@ -573,8 +595,11 @@ private:
             return;
         settle(h, model::Direction::writing);
         const int file = file_at(h);
-        const std::string expression =
-            "dx.FileWriteString(" + handle(h) + ", " + (text ? cpp_text(text) : "nullptr") + ")";
+        const Line expression = [head = "dx.FileWriteString(" + handle(h) + ", ",
+                                 null_text = text == nullptr,
+                                 copy = std::string(text != nullptr ? text : "")] {
+            return head + (null_text ? "nullptr" : cpp_text(copy)) + ")";
+        };
         check(file, expression, dx_.FileWriteString(h, text), model_.write_string(h, text));
     }
 
@@ -613,19 +638,19 @@ private:
         const model::StringResult expected = model_.read_string(h, count);
         ++calls_;
         if (expected.failure) {
-            const std::string line = "EXPECT_STREQ(" + call + ", \"\");";
+            const Line line = plain("EXPECT_STREQ(" + call + ", \"\");");
             if (session_.tracing)
-                std::fprintf(stderr, "  %s\n", line.c_str());
+                std::fprintf(stderr, "  %s\n", line().c_str());
             if (got != session_.failure_string)
                 diverge(file, line, "a new block", "the failure string");
             log(file, line);
             return;
         }
         const std::size_t n = expected.bytes.size();
-        const std::string line = "EXPECT_EQ(block(" + call + ", " + std::to_string(n) + "), " +
-                                 cpp_bytes(expected.bytes) + ");";
+        const Line line = [head = "EXPECT_EQ(block(" + call + ", " + std::to_string(n) + "), ",
+                           bytes = expected.bytes] { return head + cpp_bytes(bytes) + ");"; };
         if (session_.tracing)
-            std::fprintf(stderr, "  %s\n", line.c_str());
+            std::fprintf(stderr, "  %s\n", line().c_str());
         if (got == session_.failure_string || got == nullptr)
             diverge(file, line, "the failure string", "a block of " + std::to_string(n) + " bytes");
         // Reading all n + 1 bytes also lets a sanitizer catch a short block.
