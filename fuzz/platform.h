@@ -10,6 +10,20 @@
 
 namespace platform {
 
+// Fills in all sixteen exports from `find(name)`, the system's lookup by
+// name; false if any is missing.
+template <typename Find>
+bool resolve_exports(Api *api, Find find)
+{
+    bool all = true;
+#define DRAVENIX_RESOLVE(name)                                                   \
+    api->name = reinterpret_cast<decltype(api->name)>(find(#name));              \
+    all = all && api->name != nullptr;
+    DRAVENIX_EXPORT_LIST(DRAVENIX_RESOLVE)
+#undef DRAVENIX_RESOLVE
+    return all;
+}
+
 // Loads the module (DRAVENIX_MODULE, else the build's own) and resolves all
 // sixteen exports. On failure returns false and says why in *error.
 bool load_module(Api *api, std::string *error);

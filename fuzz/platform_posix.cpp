@@ -18,12 +18,8 @@ bool load_module(Api *api, std::string *error)
         *error = dlerror();
         return false;
     }
-    bool all = true;
-#define DRAVENIX_RESOLVE(name)                                                   \
-    api->name = reinterpret_cast<decltype(api->name)>(dlsym(module, #name));     \
-    all = all && api->name != nullptr;
-    DRAVENIX_EXPORT_LIST(DRAVENIX_RESOLVE)
-#undef DRAVENIX_RESOLVE
+    const bool all =
+        resolve_exports(api, [module](const char *name) { return dlsym(module, name); });
     if (!all)
         *error = std::string(path) + " lacks an export";
     return all;

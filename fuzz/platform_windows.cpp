@@ -44,13 +44,9 @@ bool load_module(Api *api, std::string *error)
         *error = "LoadLibrary(" + path + ") failed with error " + std::to_string(GetLastError());
         return false;
     }
-    bool all = true;
-#define DRAVENIX_RESOLVE(name)                                                   \
-    api->name = reinterpret_cast<decltype(api->name)>(                           \
-        reinterpret_cast<void *>(GetProcAddress(module, #name)));                \
-    all = all && api->name != nullptr;
-    DRAVENIX_EXPORT_LIST(DRAVENIX_RESOLVE)
-#undef DRAVENIX_RESOLVE
+    const bool all = resolve_exports(api, [module](const char *name) {
+        return reinterpret_cast<void *>(GetProcAddress(module, name));
+    });
     if (!all)
         *error = path + " lacks an export";
     return all;
