@@ -2,14 +2,15 @@
 """Writes the seed corpus: a few call sequences in the fuzzer's input format.
 
 Each op is one byte (its number), then its arguments; see Input and
-Run::step in dravenix_fuzzer.cpp for the encoding."""
+Run::step in call_driver.cpp for the encoding. The differential runner
+replays them too (dravenix_differential --replay fuzz/corpus/*)."""
 import os
 import struct
 
 OPEN, OPEN_MANY, CLOSE, CLOSE_ALL, W8, W16, W32, WDOUBLE, WSTRING, R8, R16, R32, \
     RDOUBLE, RSTRING, SEEK, TELL, ISEOF = range(17)
 F0, F1, F2, F3, MISSING, NULL_NAME = 0, 1, 2, 3, 4, 7
-RB, R, WB, AB, RPB, RBP, WPB, APB, WBX, EMPTY, Z, BW, PR, NULL_MODE = range(14)
+RB, R, WB, AB, RPB, RBP, WPB, APB, WBX, EMPTY, Z, BW, PR, NULL_MODE, WBP, ABP = range(16)
 
 
 def h(slot):            # handle naming a slot 0..7

@@ -238,15 +238,16 @@ double Model::read32(double handle)
     return static_cast<std::int32_t>(from_little_endian(take(*s, 4)));
 }
 
-double Model::read_double(double handle)
+std::uint64_t Model::read_double_bits(double handle)
 {
     Stream *s = stream_at(handle);
-    if (s == nullptr)
-        return -1;
-    const std::uint64_t bits = from_little_endian(take(*s, 8));
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
+    if (s == nullptr) {
+        const double failure = -1;
+        std::uint64_t bits;
+        std::memcpy(&bits, &failure, sizeof bits);
+        return bits;
+    }
+    return from_little_endian(take(*s, 8));
 }
 
 StringResult Model::read_string(double handle, double count)
@@ -268,16 +269,18 @@ double Model::seek(double handle, double offset, double origin)
     std::int64_t distance;
     if (s == nullptr || !to_offset(offset, &distance))
         return -1;
-    __int128 base;
+    // Positions stay far below 2^62 (the driver keeps seek targets below
+    // 2^40), so the sums cannot overflow.
+    std::int64_t base;
     switch (to_int(origin)) {
     case 0: base = 0; break;
-    case 1: base = s->position; break;
-    case 2: base = files_[s->file].bytes.size(); break;
+    case 1: base = static_cast<std::int64_t>(s->position); break;
+    case 2: base = static_cast<std::int64_t>(files_[s->file].bytes.size()); break;
     default: return -1;
     }
-    const __int128 target = base + distance;
-    if (target < 0)
+    if (distance < -base)
         return -1;
+    const std::int64_t target = base + distance;
     s->position = static_cast<std::uint64_t>(target);
     s->eof = false;
     s->last = Direction::none;

@@ -1,10 +1,11 @@
 // An independent model of what the sixteen exports must do, for the
-// differential fuzzer. It shares no code with the module: it keeps the slot
-// table, each stream's access, position and end-of-file indicator, and the
-// bytes of every file, and predicts the result of every call from them.
+// differential fuzzer and the differential runner. It shares no code with
+// the module: it keeps the slot table, each stream's access, position and
+// end-of-file indicator, and the bytes of every file, and predicts the
+// result of every call from them.
 //
-// The model covers the sequences the fuzzer generates, which stay within
-// behaviour the C library defines (see the rules in dravenix_fuzzer.cpp):
+// The model covers the sequences the call driver generates, which stay
+// within behaviour the C library defines (see the rules in call_driver.h):
 // a file open for writing is open in no other slot, and an update stream
 // never switches between reading and writing without a seek in between.
 #pragma once
@@ -69,7 +70,7 @@ public:
     int files() const { return static_cast<int>(files_.size()); }
     bool full() const;
 
-    // Would this open succeed? (The fuzzer consults it before opening a
+    // Would this open succeed? (The driver consults it before opening a
     // file that is already open elsewhere.)
     bool open_would_succeed(int file, const Mode &mode) const;
     // Every slot holding a stream on this file.
@@ -88,7 +89,9 @@ public:
     double read8(double handle);
     double read16(double handle);
     double read32(double handle);
-    double read_double(double handle);
+    // The bits of the double read: a double returned from a function may
+    // lose a signalling NaN's bit pattern on 32-bit x86.
+    std::uint64_t read_double_bits(double handle);
     StringResult read_string(double handle, double count);
     double seek(double handle, double offset, double origin);
     double tell(double handle);

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The differential runner on every build: seeded random sequences of calls,
+# each result and every file compared with the model (fuzz/call_driver.h).
+# Any divergence fails the run and prints a reproduction.
+#
+# Runs after 10-windows.sh and 20-cross.sh, whose builds and wine prefixes it
+# reuses; a build that is missing is configured and built here. Runs from the
+# repository root, as root, on a fresh Debian 12 machine.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    apt-get update -q
+fi
+apt-get install -y -q --no-install-recommends \
+    cmake ninja-build g++ gcc libgtest-dev qemu-user \
+    g++-s390x-linux-gnu g++-aarch64-linux-gnu \
+    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix >/dev/null
+apt-get install -y -q --no-install-recommends wine32:i386 >/dev/null
+apt-get install -y -q --no-install-recommends wine wine64 >/dev/null
+
+source .ci/wine.sh
+
+# At least 2,000 sequences of 2,000 calls on every build; the seed differs
+# from the suites' short run, so CI covers sequences they do not.
+sequences=${DRAVENIX_DIFFERENTIAL_SEQUENCES:-2000}
+calls=${DRAVENIX_DIFFERENTIAL_CALLS:-2000}
+seed=${DRAVENIX_DIFFERENTIAL_SEED:-1000}
+
+# Makes sure the build has the runner (and, under wine, a booted prefix).
+#   prepare <preset>
+prepare() {
+    local preset=$1
+    [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j2 --target dravenix_differential >/dev/null
+    case $preset in
+    windows-*)
+        [ -d "build/$preset/wineprefix" ] ||
+            cmake --build --preset "$preset" --target wine-prefix >/dev/null
+        ;;
+    esac
+}
+
+# Runs the runner of one build and prints its count of sequences and calls.
+#   run <preset> <program> [emulator...]
+run() {
+    local preset=$1 program=$2 start
+    shift 2
+    echo "--- $preset: $sequences sequences of $calls calls (seed $seed)"
+    start=$(date +%s)
+    "$@" "build/$preset/$program" --sequences "$sequences" --calls "$calls" --seed "$seed"
+    echo "$preset: $(($(date +%s) - start)) s"
+}
+
+prepare linux
+run linux dravenix_differential
+
+for arch in x64 x86; do
+    preset=windows-$arch
+    if [ "$arch" = x86 ] && ! runs_32bit_wine; then
+        echo "WARNING: $preset differential run NOT RUN: this machine cannot execute" \
+             "32-bit code ($(/usr/lib/wine/wine --version 2>&1 | tail -n 1))" >&2
+        continue
+    fi
+    prepare "$preset"
+    if [ "$arch" = x64 ]; then
+        loader=/usr/lib/wine/wine64 wine_arch=win64
+    else
+        loader=/usr/lib/wine/wine wine_arch=win32
+    fi
+    run "$preset" dravenix_differential.exe env WINEPREFIX="$PWD/build/$preset/wineprefix" \
+        WINEARCH="$wine_arch" WINEDEBUG=-all "$loader"
+done
+
+for arch in s390x aarch64; do
+    prepare "linux-$arch"
+    run "linux-$arch" dravenix_differential "qemu-$arch" -L "/usr/$arch-linux-gnu"
+done
