@@ -1,6 +1,7 @@
 // What only the Windows build has: export numbers, the module's own name,
 // its imports, the version resource, msvcrt.dll's fopen modes and text mode,
-// and the runtime's 64-bit seek.
+// the runtime's 64-bit seek, and Windows' own file faults (directories,
+// files open elsewhere, read-only files).
 #include "dravenix_test.h"
 
 #include <windows.h>
@@ -252,6 +253,69 @@ TEST_F(Windows, AFileOpenInASlotCannotBeRemoved)
     EXPECT_EQ(dx.FileRead8(h), 5);
     ASSERT_EQ(dx.FileClose(h), 0);
     EXPECT_TRUE(std::filesystem::remove(path("read")));
+}
+
+// A file that may not be written opens for reading alone: every mode that
+// would write returns -1, keeps no slot, and leaves the file as it was.
+class WindowsLocked : public DravenixTest {
+protected:
+    void expect_reading_only(const std::string &name, const Bytes &bytes)
+    {
+        const struct {
+            const char *mode;
+            double handle;
+        } table[] = {
+            {"rb", 0}, {"r", 0}, {"r+b", -1}, {"wb", -1}, {"w+b", -1}, {"ab", -1}, {"a+b", -1},
+        };
+        for (const auto &row : table) {
+            const double h = open(name, row.mode);
+            EXPECT_EQ(h, row.handle) << row.mode;
+            if (h >= 0) {
+                EXPECT_EQ(dx.FileRead32(h), 0x04030201) << row.mode;
+                EXPECT_EQ(dx.FileWrite8(h, 9), -1) << row.mode;
+                EXPECT_EQ(dx.FileClose(h), 0) << row.mode;
+            }
+            EXPECT_EQ(contents(name), bytes) << row.mode;
+        }
+        EXPECT_EQ(open("other", "wb"), 0) << "a refused open kept its slot";
+    }
+
+    std::wstring wide(const std::string &name) const
+    {
+        return std::filesystem::path(path(name)).wstring();
+    }
+};
+
+// Another program holds the file open and shares only reading with others.
+TEST_F(WindowsLocked, AFileSharedForReadingOnly)
+{
+    const Bytes bytes = {1, 2, 3, 4};
+    ASSERT_EQ(open_with("held", bytes), 0);
+    ASSERT_EQ(dx.FileClose(0), 0);
+    const HANDLE holder = CreateFileW(wide("held").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    expect_reading_only("held", bytes);
+    CloseHandle(holder);
+}
+
+TEST_F(WindowsLocked, AReadOnlyFile)
+{
+    const Bytes bytes = {1, 2, 3, 4};
+    ASSERT_EQ(open_with("locked", bytes), 0);
+    ASSERT_EQ(dx.FileClose(0), 0);
+    const std::wstring name = wide("locked");
+    ASSERT_TRUE(SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_READONLY));
+    // Wine keeps the attribute in the Unix permissions, which root passes.
+    const HANDLE writer = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (writer != INVALID_HANDLE_VALUE) {
+        CloseHandle(writer);
+        SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
+        GTEST_SKIP() << "this system lets a read-only file be written (wine run as root)";
+    }
+    expect_reading_only("locked", bytes);
+    SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 } // namespace
