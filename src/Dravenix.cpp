@@ -78,7 +78,8 @@ bool to_offset(double value, std::int64_t *offset)
     std::uint64_t magnitude = 0;
     if (biased_exponent >= 1023)
         magnitude = shift < 0 ? significand >> -shift : significand << shift;
-    // The range test above keeps shift at 10 or less; -2^63 wraps to itself.
+    // The range test above keeps shift at 11 or less, where only -2^63
+    // lands, whose magnitude 2^63 wraps to itself.
     *offset = static_cast<std::int64_t>((bits >> 63) != 0 ? 0 - magnitude : magnitude);
     return true;
 }
