@@ -1,4 +1,20 @@
-# Sourced by the CI checks that run Windows programs under wine.
+# Sourced by the CI checks that build Windows programs and run them under
+# wine.
+
+# The mingw-w64 cross compilers, and wine for 32-bit and 64-bit programs.
+# 32-bit wine comes from the i386 architecture; wine32 goes in before any
+# prefix is made, as a 64-bit prefix needs it to run 32-bit programs.
+install_windows_toolchains() {
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+        apt-get update -q
+    fi
+    apt-get install -y -q --no-install-recommends \
+        g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
+        binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 >/dev/null
+    apt-get install -y -q --no-install-recommends wine32:i386 >/dev/null
+    apt-get install -y -q --no-install-recommends wine wine64 >/dev/null
+}
 
 # 32-bit wine needs a kernel that runs 32-bit x86 code itself. Some kernels
 # run none (IA-32 emulation disabled); then wine's 32-bit loader does not

@@ -7,21 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 export DEBIAN_FRONTEND=noninteractive
-# 32-bit wine comes from the i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-    apt-get update -q
-fi
-apt-get install -y -q --no-install-recommends \
-    cmake ninja-build libgtest-dev \
-    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-# wine32 goes in before any prefix is made, as a 64-bit prefix needs it to
-# run 32-bit programs.
-apt-get install -y -q --no-install-recommends wine32:i386
-apt-get install -y -q --no-install-recommends wine wine64
-
 source .ci/wine.sh
+apt-get install -y -q --no-install-recommends cmake ninja-build libgtest-dev
+install_windows_toolchains
 
 # Where the kernel runs no 32-bit code, qemu-user can run wine's 32-bit
 # loader instead, through a binfmt entry that lasts as long as this script.

@@ -10,18 +10,11 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-    apt-get update -q
-fi
+source .ci/wine.sh
 apt-get install -y -q --no-install-recommends \
     cmake ninja-build g++ gcc libgtest-dev qemu-user \
-    g++-s390x-linux-gnu g++-aarch64-linux-gnu \
-    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix >/dev/null
-apt-get install -y -q --no-install-recommends wine32:i386 >/dev/null
-apt-get install -y -q --no-install-recommends wine wine64 >/dev/null
-
-source .ci/wine.sh
+    g++-s390x-linux-gnu g++-aarch64-linux-gnu >/dev/null
+install_windows_toolchains
 
 # At least 2,000 sequences of 2,000 calls on every build; the seed differs
 # from the suites' short run, so CI covers sequences they do not.

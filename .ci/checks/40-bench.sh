@@ -9,20 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 export DEBIAN_FRONTEND=noninteractive
-# 32-bit wine comes from the i386 architecture; wine32 goes in first, as in
-# the Windows check.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-    apt-get update -q
-fi
-apt-get install -y -q --no-install-recommends \
-    cmake ninja-build g++ gcc binutils libbenchmark-dev \
-    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-apt-get install -y -q --no-install-recommends wine32:i386
-apt-get install -y -q --no-install-recommends wine wine64
-
 source .ci/wine.sh
+apt-get install -y -q --no-install-recommends \
+    cmake ninja-build g++ gcc binutils libbenchmark-dev
+install_windows_toolchains
 
 # Every op must have been timed on both sides in both hosts: twelve rows a
 # table, two tables. $2 says whether the single-threaded host's C runtime

@@ -201,16 +201,7 @@ source .ci/wine.sh
 for arch in x86 x64; do
     preset=windows-$arch
     echo "--- $preset release archive"
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        dpkg --add-architecture i386
-        apt-get update -q
-    fi
-    apt-get install -y -q --no-install-recommends \
-        g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-        binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 >/dev/null
-    # wine32 before wine64, which needs it in every prefix it makes.
-    apt-get install -y -q --no-install-recommends wine32:i386 >/dev/null
-    apt-get install -y -q --no-install-recommends wine wine64 >/dev/null
+    install_windows_toolchains
     build_for_packaging "$preset" >/dev/null
     windows_top=Dravenix-$version-$preset
     pack_and_check "build/package-$preset" "$windows_top.zip" bin/Dravenix.dll
