@@ -53,8 +53,13 @@ cmake --preset linux-coverage >/dev/null
 cmake --build build/linux-coverage -j2
 ctest --preset linux-coverage >/dev/null
 gcovr --root . --filter 'src/' --branches build/linux-coverage
+# The report itself goes to a scratch file: gcovr replaces its output file
+# with a new one, which for /dev/null, as root, would leave a regular file
+# in its place and break every later redirection to it on the machine.
+summary_report=$(mktemp)
 gcovr --root . --filter 'src/' --print-summary --fail-under-line 100 \
-    --output /dev/null build/linux-coverage
+    --output "$summary_report" build/linux-coverage
+rm -f "$summary_report"
 
 echo "--- differential fuzzer, ${fuzz_seconds} seconds"
 rm -rf build/fuzz
