@@ -711,9 +711,14 @@ Platform this_platform()
     Platform p{};
 #if defined(_WIN32)
     p.text_mode_translates = true;
-    p.exclusive_modes = false;
 #else
     p.text_mode_translates = false;
+#endif
+    // The Windows layer knows no "x"; the portable one takes only the modes
+    // every C library documents, which have none.
+#if defined(_WIN32) || defined(DRAVENIX_PORTABLE_MODES)
+    p.exclusive_modes = false;
+#else
     p.exclusive_modes = true;
 #endif
 #if defined(__i386__) || defined(_M_IX86)

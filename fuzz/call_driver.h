@@ -71,8 +71,9 @@ struct Platform {
     // A mode without "b" translates line ends (Windows): the bytes of a
     // text-mode stream are not the model's, so only binary modes are used.
     bool text_mode_translates;
-    // fopen knows the "x" flag. msvcrt.dll's does not, and the Windows
-    // module refuses such a mode with -1 rather than reach it.
+    // The module takes the "x" flag. msvcrt.dll's fopen does not know it,
+    // and the portable layer takes only the modes of standard C: both
+    // refuse such a mode with -1 rather than pass it on.
     bool exclusive_modes;
     // A double returned from a function travels in an x87 register (32-bit
     // x86), which sets the quiet bit of a signalling NaN: no module can
