@@ -552,13 +552,16 @@ private:
             l.lines.push_back(plain("EXPECT_EQ(dx.FileCloseAll(), 0);"));
     }
 
-    // Keeps an update stream from switching direction without a seek.
-    void settle(double h, model::Direction next)
+    // Where an update stream is about to switch between reading and
+    // writing, the input decides whether a FileSeek(h, 0, 1) comes first,
+    // the positioning call standard C asks of a host, or the module must
+    // make the switch itself.
+    void settle(Input &in, double h, model::Direction next)
     {
         const model::Stream *s = model_.stream_at(h);
         if (s == nullptr || !s->mode.readable || !s->mode.writable)
             return;
-        if (s->last != model::Direction::none && s->last != next)
+        if (s->last != model::Direction::none && s->last != next && in.byte() % 2 == 0)
             seek(std::trunc(h), 0, 1);
     }
 
@@ -579,7 +582,7 @@ private:
         std::memcpy(&value, &value_bits, sizeof value);
         if (!write_fits(h, size))
             return;
-        settle(h, model::Direction::writing);
+        settle(in, h, model::Direction::writing);
         const int file = file_at(h);
         const std::string expression =
             std::string("dx.") + name + "(" + handle(h) + ", " + cpp_number(value) + ")";
@@ -593,7 +596,7 @@ private:
         const char *text = in.text(storage);
         if (!write_fits(h, text != nullptr ? std::strlen(text) : 0))
             return;
-        settle(h, model::Direction::writing);
+        settle(in, h, model::Direction::writing);
         const int file = file_at(h);
         const Line expression = [head = "dx.FileWriteString(" + handle(h) + ", ",
                                  null_text = text == nullptr,
@@ -607,7 +610,7 @@ private:
     void read(Input &in, const char *name, Export call, Predict predict)
     {
         const double h = in.handle();
-        settle(h, model::Direction::reading);
+        settle(in, h, model::Direction::reading);
         const int file = file_at(h);
         const std::string expression = std::string("dx.") + name + "(" + handle(h) + ")";
         check(file, expression, call(h), (model_.*predict)(h));
@@ -616,7 +619,7 @@ private:
     void read_double(Input &in)
     {
         const double h = in.handle();
-        settle(h, model::Direction::reading);
+        settle(in, h, model::Direction::reading);
         const int file = file_at(h);
         const std::string expression = "dx.FileReadDouble(" + handle(h) + ")";
         const double got = dx_.FileReadDouble(h);
@@ -631,7 +634,7 @@ private:
         const double h = in.handle(), count = in.number();
         if (model_.stream_at(h) != nullptr && model::Model::to_int(count) > count_limit)
             return;
-        settle(h, model::Direction::reading);
+        settle(in, h, model::Direction::reading);
         const int file = file_at(h);
         const std::string call = "dx.FileReadString(" + handle(h) + ", " + cpp_number(count) + ")";
         const char *got = dx_.FileReadString(h, count);

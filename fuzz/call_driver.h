@@ -4,12 +4,14 @@
 // at the end the bytes of every file, against the model in stream_model.cpp.
 // The fuzzer feeds the decoder its input; the runner feeds it a seeded PRNG.
 //
-// The sequences stay within behaviour that the C library defines, so that
-// the model need not copy the internals of any particular one:
-//   - an update stream ("r+", "w+", "a+") never switches between reading and
-//     writing without a positioning call in between; where the input asks
-//     for such a switch, the driver first makes a FileSeek(h, 0, 1), which
-//     is checked like any other call;
+// The sequences stay within behaviour that the module defines, so that
+// the model need not copy the internals of any particular C library:
+//   - an update stream ("r+", "w+", "a+") switches between reading and
+//     writing with or without a positioning call in between, as the input
+//     says: the FileSeek(h, 0, 1) that standard C asks of a host, checked
+//     like any other call, or none, where the module makes the switch (a
+//     write lands where the reading stopped, a read goes on after the
+//     output, and the end-of-file indicator stays as it was);
 //   - a file open for writing is open in no other slot (several read-only
 //     streams may share a file), since what another stream sees of unflushed
 //     output depends on buffering;

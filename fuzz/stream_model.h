@@ -4,10 +4,11 @@
 // end-of-file indicator, and the bytes of every file, and predicts the
 // result of every call from them.
 //
-// The model covers the sequences the call driver generates, which stay
-// within behaviour the C library defines (see the rules in call_driver.h):
-// a file open for writing is open in no other slot, and an update stream
-// never switches between reading and writing without a seek in between.
+// The model covers the sequences the call driver generates (see the rules
+// in call_driver.h): a file open for writing is open in no other slot. An
+// update stream may switch between reading and writing with no seek in
+// between: the position carries over, and a set end-of-file indicator
+// stays set, so reads find nothing until a seek.
 #pragma once
 
 #include <array>
