@@ -256,7 +256,7 @@ int print_ratio_table(const std::vector<Rounds> &rounds, bool threaded)
         if (rounds[i].ratio.empty())
             continue;
         const double ratio = median(rounds[i].ratio);
-        const double target = target_ratio(ops[i], threaded);
+        const double target = portable_layer ? portable_target : target_ratio(ops[i], threaded);
         const bool met = target == no_target || ratio <= target;
         missed += met ? 0 : 1;
         char target_text[16] = "-";
