@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Cross builds for s390x (big-endian) and aarch64, run under qemu-user.
+# Cross builds for s390x (big-endian) and aarch64, run under qemu-user, and
+# the x86-64 build against musl.
 #
 # Both test suites must pass unchanged, and the example host must write the
-# same bytes on every processor as on this x86-64 build host: the encodings
-# are little-endian by definition, and a big-endian host is where a write of
-# native memory would show.
+# same bytes on every processor and C library as on this x86-64 glibc build
+# host: the encodings are little-endian by definition, and a big-endian host
+# is where a write of native memory would show.
 # Runs from the repository root, as root, on a fresh Debian 12 machine.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -13,7 +14,7 @@ arches=(s390x aarch64)
 
 export DEBIAN_FRONTEND=noninteractive
 apt-get install -y -q --no-install-recommends \
-    cmake ninja-build g++ gcc binutils libgtest-dev qemu-user \
+    cmake ninja-build g++ gcc binutils libgtest-dev qemu-user musl musl-dev musl-tools \
     g++-s390x-linux-gnu binutils-s390x-linux-gnu \
     g++-aarch64-linux-gnu binutils-aarch64-linux-gnu
 
@@ -56,3 +57,22 @@ for arch in "${arches[@]}"; do
     echo "$arch: example.bin ($(wc -c <"$scratch/$arch/example.bin") bytes) and transcript" \
          "identical to x86-64"
 done
+
+# musl: the module and the example host run on musl's loader and libc.so
+# alone. The differential runner runs in 25-differential.sh.
+echo "--- musl: build, example host compared with x86-64"
+cmake --preset linux-musl --fresh >/dev/null
+cmake --build --preset linux-musl -j2 --target example_host Dravenix
+for program in Dravenix.so example_host; do
+    needed=$(readelf -d "build/linux-musl/$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+    if [ "$needed" != libc.so ]; then
+        echo "build/linux-musl/$program needs: $needed (expected only musl's libc.so)" >&2
+        exit 1
+    fi
+done
+cmake -DMODULE=build/linux-musl/Dravenix.so "-DEXPECTED=$(sed -n 's/^[ \t]*\(File[A-Za-z0-9]*\)[ \t]*@.*/\1/p' src/Dravenix.def | paste -sd ';')" \
+    -DNM=nm -DREADELF=readelf -P tests/check_exports.cmake
+run_example musl "$PWD/build/linux-musl"
+cmp "$scratch/x86-64/example.bin" "$scratch/musl/example.bin"
+cmp "$scratch/x86-64/transcript.txt" "$scratch/musl/transcript.txt"
+echo "musl: example.bin ($(wc -c <"$scratch/musl/example.bin") bytes) and transcript identical to x86-64"

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The differential runner on every build: seeded random sequences of calls,
 # each result and every file compared with the model (fuzz/call_driver.h).
-# Any divergence fails the run and prints a reproduction.
+# Any divergence fails the run and prints a reproduction. The portable
+# stream layer runs on three C libraries: glibc (linux-portable), musl
+# (linux-musl) and msvcrt.dll (windows-portable-x64, -x86).
 #
-# Runs after 10-windows.sh and 20-cross.sh, whose builds and wine prefixes it
-# reuses; a build that is missing is configured and built here. Runs from the
+# Runs after 05-portable.sh, 10-windows.sh and 20-cross.sh, whose builds and
+# wine prefixes it reuses; a build that is missing is configured and built
+# here. Runs from the
 # repository root, as root, on a fresh Debian 12 machine.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -12,7 +15,7 @@ cd "$(dirname "$0")/../.."
 export DEBIAN_FRONTEND=noninteractive
 source .ci/wine.sh
 apt-get install -y -q --no-install-recommends \
-    cmake ninja-build g++ gcc libgtest-dev qemu-user \
+    cmake ninja-build g++ gcc libgtest-dev qemu-user musl musl-dev musl-tools \
     g++-s390x-linux-gnu g++-aarch64-linux-gnu >/dev/null
 install_windows_toolchains
 
@@ -23,12 +26,14 @@ calls=${DRAVENIX_DIFFERENTIAL_CALLS:-2000}
 seed=${DRAVENIX_DIFFERENTIAL_SEED:-1000}
 
 # Makes sure the build has the runner (and, under wine, a booted prefix).
-#   prepare <preset>
+#   prepare <preset> [no-prefix]
 prepare() {
-    local preset=$1
+    local preset=$1 start=$(date +%s)
     [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j2 --target dravenix_differential >/dev/null
-    case $preset in
+    echo "$preset: runner built in $(($(date +%s) - start)) s"
+    case $preset${2:-} in
+    windows-*no-prefix) ;;
     windows-*)
         [ -d "build/$preset/wineprefix" ] ||
             cmake --build --preset "$preset" --target wine-prefix >/dev/null
@@ -47,22 +52,26 @@ run() {
     echo "$preset: $(($(date +%s) - start)) s"
 }
 
-prepare linux
-run linux dravenix_differential
-
-for arch in x64 x86; do
-    preset=windows-$arch
-    if [ "$arch" = x86 ] && ! runs_32bit_wine; then
-        echo "WARNING: $preset differential run NOT RUN: this machine cannot execute" \
-             "32-bit code ($(/usr/lib/wine/wine --version 2>&1 | tail -n 1))" >&2
-        continue
-    fi
+for preset in linux linux-portable linux-musl; do
     prepare "$preset"
-    if [ "$arch" = x64 ]; then
-        loader=/usr/lib/wine/wine64 wine_arch=win64
-    else
+    run "$preset" dravenix_differential
+done
+
+for preset in windows-x64 windows-portable-x64 windows-x86 windows-portable-x86; do
+    case $preset in
+    *x64) loader=/usr/lib/wine/wine64 wine_arch=win64 ;;
+    *)
         loader=/usr/lib/wine/wine wine_arch=win32
-    fi
+        if ! runs_32bit_wine; then
+            # The x86 build itself must still build.
+            prepare "$preset" no-prefix
+            echo "WARNING: $preset differential run NOT RUN: this machine cannot execute" \
+                 "32-bit code ($(/usr/lib/wine/wine --version 2>&1 | tail -n 1))" >&2
+            continue
+        fi
+        ;;
+    esac
+    prepare "$preset"
     run "$preset" dravenix_differential.exe env WINEPREFIX="$PWD/build/$preset/wineprefix" \
         WINEARCH="$wine_arch" WINEDEBUG=-all "$loader"
 done
