@@ -256,7 +256,9 @@ int print_ratio_table(const std::vector<Rounds> &rounds, bool threaded)
         if (rounds[i].ratio.empty())
             continue;
         const double ratio = median(rounds[i].ratio);
-        const double target = portable_layer ? portable_target : target_ratio(ops[i], threaded);
+        double target = target_ratio(ops[i], threaded);
+        if (portable_layer && target != no_target)
+            target = portable_target;
         const bool met = target == no_target || ratio <= target;
         missed += met ? 0 : 1;
         char target_text[16] = "-";

@@ -55,8 +55,9 @@ struct Targets {
     double windows;  // msvcrt locks its streams either way
 };
 
-// The portable stream layer (src/stdc/) has one target for every pair, in
-// either kind of host: within 1.25 times the bare calls.
+// The portable stream layer (src/stdc/) has one target for every pair that
+// has one on the platform, in either kind of host: within 1.25 times the
+// bare calls.
 #ifdef DRAVENIX_PORTABLE_STREAMS
 constexpr bool portable_layer = true;
 #else
