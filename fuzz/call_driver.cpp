@@ -717,9 +717,9 @@ Platform this_platform()
 #else
     p.text_mode_translates = false;
 #endif
-    // The Windows layer knows no "x"; the portable one takes only the modes
-    // every C library documents, which have none.
-#if defined(_WIN32) || defined(DRAVENIX_PORTABLE_MODES)
+    // msvcrt.dll's fopen knows no "x", and the portable layer takes only
+    // the modes every C library knows.
+#if defined(_WIN32) || defined(DRAVENIX_STREAM_LAYER_stdc)
     p.exclusive_modes = false;
 #else
     p.exclusive_modes = true;
