@@ -35,6 +35,10 @@ set(CMAKE_CXX_CREATE_SHARED_MODULE
     "<CMAKE_C_COMPILER> <CMAKE_SHARED_MODULE_CXX_FLAGS> <LINK_FLAGS> <CMAKE_SHARED_MODULE_CREATE_CXX_FLAGS> -o <TARGET> <OBJECTS> <LINK_LIBRARIES>")
 set(CMAKE_CXX_LINK_EXECUTABLE
     "<CMAKE_C_COMPILER> <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES> -Wl,-Bstatic -lstdc++ -Wl,-Bdynamic")
+# musl-gcc's link spec drops the --eh-frame-hdr that gcc's own passes, and
+# without that table the unwinder finds no handler for a thrown exception.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--eh-frame-hdr")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-Wl,--eh-frame-hdr")
 # What a C++ host linked this way needs beside musl: fuzz/ adds it to the
 # differential runner.
 set(DRAVENIX_HOST_SUPPORT_SOURCES ${CMAKE_CURRENT_LIST_DIR}/musl/glibc_symbols.c)

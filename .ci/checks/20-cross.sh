@@ -62,7 +62,9 @@ done
 # alone. The differential runner runs in 25-differential.sh.
 echo "--- musl: build, example host compared with x86-64"
 cmake --preset linux-musl --fresh >/dev/null
-cmake --build --preset linux-musl -j2 --target example_host Dravenix
+cmake --build --preset linux-musl -j2 --target example_host Dravenix dravenix_host_support_test
+# What the C++ test hosts take from cmake/musl/glibc_symbols.c.
+build/linux-musl/dravenix_host_support_test
 for program in Dravenix.so example_host; do
     needed=$(readelf -d "build/linux-musl/$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
     if [ "$needed" != libc.so ]; then
