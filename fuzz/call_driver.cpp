@@ -310,7 +310,7 @@ struct FileLog {
 class Run {
 public:
     Run(Session &session, int max_calls)
-        : session_(session), dx_(session.dx), model_(initial_files()), logs_(file_count),
+        : session_(session), dx_(session.dx), model_(initial_files(), session.platform.largest_position), logs_(file_count),
           max_calls_(max_calls)
     {
     }
@@ -723,6 +723,11 @@ Platform this_platform()
     p.exclusive_modes = false;
 #else
     p.exclusive_modes = true;
+#endif
+#if defined(_WIN32) && defined(DRAVENIX_STREAM_LAYER_stdc)
+    p.largest_position = std::numeric_limits<long>::max();
+#else
+    p.largest_position = std::numeric_limits<std::int64_t>::max();
 #endif
 #if defined(__i386__) || defined(_M_IX86)
     p.returned_doubles_quieted = true;

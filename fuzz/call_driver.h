@@ -82,6 +82,10 @@ struct Platform {
     // return one. The only relaxation of any check, for FileReadDouble's
     // result; the bytes written to a file are still compared exactly.
     bool returned_doubles_quieted;
+    // The largest position a seek reaches. The portable layer keeps its
+    // positions in a long where the system has no POSIX fseeko (Windows,
+    // where a long has 32 bits) and refuses a target past that.
+    std::int64_t largest_position;
 };
 
 // The platform this program is built for.

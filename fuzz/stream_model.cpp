@@ -278,7 +278,7 @@ double Model::seek(double handle, double offset, double origin)
     case 2: base = static_cast<std::int64_t>(files_[s->file].bytes.size()); break;
     default: return -1;
     }
-    if (distance < -base)
+    if (distance < -base || distance > largest_position_ - base)
         return -1;
     const std::int64_t target = base + distance;
     s->position = static_cast<std::uint64_t>(target);

@@ -58,7 +58,11 @@ class Model {
 public:
     static constexpr int slots = 256;
 
-    explicit Model(std::vector<File> files) : files_(std::move(files)) {}
+    // A seek to a target past largest_position fails.
+    Model(std::vector<File> files, std::int64_t largest_position)
+        : files_(std::move(files)), largest_position_(largest_position)
+    {
+    }
 
     // The handle test and the number conversions, written independently of
     // the module's own.
@@ -109,6 +113,7 @@ private:
 
     std::array<std::optional<Stream>, slots> table_;
     std::vector<File> files_;
+    std::int64_t largest_position_;
 };
 
 } // namespace model
