@@ -151,8 +151,8 @@ bool turn_to_writing(Stream &stream)
 // The target is worked out first, so that one before the start of the
 // file or out of range is refused before the C library touches the stream.
 // Only an append stream's output goes out before that: where it stands is
-// known only then. A target that reaches back from the end takes a look at
-// the end first, and comes back when it is refused.
+// known only then. A target counted from the end takes a look at the end
+// first, and comes back when it is refused.
 int seek_stream(Stream &stream, std::int64_t offset, int origin)
 {
     FILE *file = stream.file;
@@ -171,11 +171,14 @@ int seek_stream(Stream &stream, std::int64_t offset, int origin)
     if (stream.direction == Direction::writing && !write_out(stream))
         return -1;
     if (origin == SEEK_END) {
-        if (seek_to_end(file, static_cast<Position>(offset < 0 ? 0 : offset)) != 0)
+        // To the end, then on to the target: a target before the start, or
+        // past the largest position (2 GiB where positions are longs of 32
+        // bits), is known only from the end, and is refused there.
+        if (seek_to_end(file, 0) != 0)
             return refuse_seek(stream, here, was_at_end);
         stream.direction = Direction::none;
         stream.end_of_file_kept = false;
-        if (offset >= 0)
+        if (offset == 0)
             return 0;
         const std::int64_t end = tell(file);
         if (end < 0 || !add_offset(end, offset, &target))
