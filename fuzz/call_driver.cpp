@@ -51,6 +51,9 @@ const model::Mode modes[] = {
     {nullptr, false, false, false, false, false, false, false},
     {"wb+", true, false, true, false, true, true, false},
     {"ab+", true, false, false, false, true, true, true},
+    {"w+", true, false, true, false, true, true, false},
+    {"a+", true, false, false, false, true, true, true},
+    {"wt", true, false, true, false, false, true, false},
 };
 constexpr int mode_count = sizeof modes / sizeof modes[0];
 
@@ -481,6 +484,9 @@ private:
         model::Mode mode = modes[mode_choice % mode_count];
         if (mode.exclusive && !session_.platform.exclusive_modes)
             mode.accepted = false;
+        if (mode.text != nullptr && std::strchr(mode.text, 't') != nullptr &&
+            !session_.platform.text_flag_modes)
+            mode.accepted = false;
         if (mode.text != nullptr && std::strchr(mode.text, 'b') == nullptr && mode.accepted &&
             session_.platform.text_mode_translates)
             return;  // a text-mode stream's bytes are not the model's here
@@ -723,6 +729,11 @@ Platform this_platform()
     p.exclusive_modes = false;
 #else
     p.exclusive_modes = true;
+#endif
+#if defined(DRAVENIX_STREAM_LAYER_stdc)
+    p.text_flag_modes = false;
+#else
+    p.text_flag_modes = true;
 #endif
 #if defined(_WIN32) && defined(DRAVENIX_STREAM_LAYER_stdc)
     p.largest_position = std::numeric_limits<long>::max();

@@ -77,6 +77,9 @@ struct Platform {
     // and the portable layer takes only the modes of standard C: both
     // refuse such a mode with -1 rather than pass it on.
     bool exclusive_modes;
+    // The module takes the "t" flag: glibc's fopen ignores it, the Windows
+    // layer opens the stream in text mode; the portable layer refuses it.
+    bool text_flag_modes;
     // A double returned from a function travels in an x87 register (32-bit
     // x86), which sets the quiet bit of a signalling NaN: no module can
     // return one. The only relaxation of any check, for FileReadDouble's

@@ -10,7 +10,7 @@ import struct
 OPEN, OPEN_MANY, CLOSE, CLOSE_ALL, W8, W16, W32, WDOUBLE, WSTRING, R8, R16, R32, \
     RDOUBLE, RSTRING, SEEK, TELL, ISEOF = range(17)
 F0, F1, F2, F3, MISSING, NULL_NAME = 0, 1, 2, 3, 4, 7
-RB, R, WB, AB, RPB, RBP, WPB, APB, WBX, EMPTY, Z, BW, PR, NULL_MODE, WBP, ABP = range(16)
+RB, R, WB, AB, RPB, RBP, WPB, APB, WBX, EMPTY, Z, BW, PR, NULL_MODE, WBP, ABP, WP, AP, WT = range(19)
 
 
 def h(slot):            # handle naming a slot 0..7
