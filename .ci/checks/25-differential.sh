@@ -28,7 +28,8 @@ seed=${DRAVENIX_DIFFERENTIAL_SEED:-1000}
 # Makes sure the build has the runner (and, under wine, a booted prefix).
 #   prepare <preset> [no-prefix]
 prepare() {
-    local preset=$1 start=$(date +%s)
+    local preset=$1 start
+    start=$(date +%s)
     [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j2 --target dravenix_differential >/dev/null
     echo "$preset: runner built in $(($(date +%s) - start)) s"
