@@ -711,9 +711,14 @@ Platform this_platform()
     Platform p{};
 #if defined(_WIN32)
     p.text_mode_translates = true;
-    p.exclusive_modes = false;
 #else
     p.text_mode_translates = false;
+#endif
+    // msvcrt.dll's fopen knows no "x", and the portable layer takes only
+    // the modes every C library knows.
+#if defined(_WIN32) || defined(DRAVENIX_STREAM_LAYER_stdc)
+    p.exclusive_modes = false;
+#else
     p.exclusive_modes = true;
 #endif
 #if defined(__i386__) || defined(_M_IX86)

@@ -73,8 +73,14 @@ DRAVENIX_API double DRAVENIX_CALL FileClose(double handle);
      Closes the file in the slot, writing out its buffered data, and empties
    the slot. The slot is emptied even when the close fails.
 
-     Returns 0 on success, -1 if the close failed (for example buffered data
-   could not be written) or the handle is refused or names an empty slot.
+     0 means that every byte written to the file since it was opened reached
+   the system. Output that failed to reach it, whenever that was found (a
+   full disk or an I/O error met by this close, by an earlier write, or by a
+   read or seek that wrote buffered output out first), makes the close
+   report -1, even when the call that met it reported the failure too.
+
+     Returns 0 on success, -1 if any output was lost or the close failed, or
+   the handle is refused or names an empty slot.
 */
 
 DRAVENIX_API double DRAVENIX_CALL FileCloseAll(void);
@@ -82,7 +88,8 @@ DRAVENIX_API double DRAVENIX_CALL FileCloseAll(void);
      Closes every open file, in ascending slot order, and empties every slot.
 
      Returns 0 if every close succeeded (or nothing was open), -1 if any
-   close failed; all slots are empty either way.
+   close failed or any file had lost output, as FileClose; all slots are
+   empty either way.
 */
 
 DRAVENIX_API double DRAVENIX_CALL FileWrite8(double handle, double value);
@@ -135,7 +142,10 @@ DRAVENIX_API double DRAVENIX_CALL FileWriteString(double handle, const char *tex
 DRAVENIX_API double DRAVENIX_CALL FileRead8(double handle);
 /*
      Reads one byte. At the end of the file this sets the end-of-file
-   indicator (see FileIsEOF).
+   indicator (see FileIsEOF). A read on a file with output still buffered
+   writes that output out first; if that fails, the read fails as a read
+   error does (the indicator stays clear) and FileClose reports the loss.
+   The wider reads and FileReadString do the same.
 
      Returns the byte (0 to 255) on success, -1 at end of file, on a read
    error, or for a refused handle or empty slot.
@@ -197,9 +207,16 @@ DRAVENIX_API double DRAVENIX_CALL FileSeek(double handle, double offset, double 
    end-of-file indicator. The offset is truncated toward zero to a 64-bit
    integer.
 
+     Buffered output goes out to the file first. If that fails the seek
+   fails, and FileClose will report the loss. A target before the start of
+   the file is refused before anything is written out or moved. After a seek
+   that the system itself refuses, reads and writes go on at the position
+   FileTell reports (on Linux, where the stream stood), or fail.
+
      Returns 0 on success; -1 if the position was not set (an origin other
    than 0, 1 or 2, a NaN or infinite offset, a position before the start, a
-   stream that cannot seek) or for a refused handle or empty slot.
+   stream that cannot seek, output that could not be written out) or for a
+   refused handle or empty slot.
 */
 
 DRAVENIX_API double DRAVENIX_CALL FileTell(double handle);

@@ -8,9 +8,11 @@
 
 #include "stream.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -18,9 +20,9 @@ using namespace dravenix;
 
 constexpr int slot_count = 256;
 
-// The stream table. All slots are empty when the module is loaded; only
-// FileOpen, FileClose and FileCloseAll change them.
-FILE *file_list[slot_count];
+// The stream table. All slots are empty (no file) when the module is
+// loaded; only FileOpen, FileClose and FileCloseAll change them.
+Stream file_list[slot_count];
 // Set by the first FileOpen, which empties the table before using it.
 bool init;
 
@@ -32,7 +34,7 @@ const char failure_string[] = "";
 
 // The handle test: at least 0 and below 256, judged before truncation, so
 // -0.5 and NaN fail while 255.9 names slot 255.
-FILE **slot_of(double handle)
+Stream *slot_of(double handle)
 {
     if (!(handle >= 0.0 && handle < slot_count))
         return nullptr;
@@ -41,10 +43,10 @@ FILE **slot_of(double handle)
 
 // The stream behind a handle, or NULL when the handle fails the test or its
 // slot is empty; either way the export answers with its failure value.
-FILE *stream_of(double handle)
+Stream *stream_of(double handle)
 {
-    FILE **slot = slot_of(handle);
-    return slot != nullptr ? *slot : nullptr;
+    Stream *slot = slot_of(handle);
+    return slot != nullptr && slot->file != nullptr ? slot : nullptr;
 }
 
 // Truncation toward zero to a signed 32-bit integer. NaN, the infinities and
@@ -98,41 +100,46 @@ bool to_origin(double value, int *origin)
 // Values are built and taken apart byte by byte, so the file bytes are the
 // same whatever the byte order of the host.
 
-// Writes the low `width` bytes of bits, low byte first. The result is the
-// item count that one fwrite of the whole value would give: 1 or 0.
-inline double write_le(FILE *stream, std::uint64_t bits, int width)
+// The low `width` bytes of bits, low byte first.
+inline void pack_le(unsigned char *to, std::uint64_t bits, int width)
 {
-    if (unsigned char *room = reserve_buffered(stream, width)) {
 #pragma GCC unroll 8
-        for (int i = 0; i < width; ++i)
-            room[i] = static_cast<unsigned char>(bits >> (8 * i));
-        return 1;
-    }
     for (int i = 0; i < width; ++i)
-        if (put_byte(stream, static_cast<int>((bits >> (8 * i)) & 0xFF)) == EOF)
-            return 0;
-    return 1;
+        to[i] = static_cast<unsigned char>(bits >> (8 * i));
 }
 
-// Reads up to `width` bytes, low byte first. A read that stops early leaves
-// the missing high bytes zero, so a short read still has a defined value;
-// the stream's end-of-file indicator records that it happened.
-inline std::uint64_t read_le(FILE *stream, int width)
+inline std::uint64_t unpack_le(const unsigned char *from, int width)
 {
     std::uint64_t bits = 0;
-    if (const unsigned char *item = take_buffered(stream, width)) {
 #pragma GCC unroll 8
-        for (int i = 0; i < width; ++i)
-            bits |= static_cast<std::uint64_t>(item[i]) << (8 * i);
-        return bits;
-    }
-    for (int i = 0; i < width; ++i) {
-        const int byte = get_byte(stream);
-        if (byte == EOF)
-            break;
-        bits |= static_cast<std::uint64_t>(byte) << (8 * i);
-    }
+    for (int i = 0; i < width; ++i)
+        bits |= static_cast<std::uint64_t>(from[i]) << (8 * i);
     return bits;
+}
+
+// Writes the low `width` bytes of bits. The result is the item count that
+// one fwrite of the whole value would give: 1 or 0.
+inline double write_le(Stream &stream, std::uint64_t bits, int width)
+{
+    if (unsigned char *room = reserve_buffered(stream, width)) {
+        pack_le(room, bits, width);
+        return 1;
+    }
+    unsigned char item[8];
+    pack_le(item, bits, width);
+    return write_item(stream, item, width) ? 1 : 0;
+}
+
+// Reads up to `width` bytes. A read that stops early leaves the missing
+// high bytes zero, so a short read still has a defined value; the stream's
+// end-of-file or error indicator records that it happened.
+inline std::uint64_t read_le(Stream &stream, int width)
+{
+    if (const unsigned char *item = take_buffered(stream, width))
+        return unpack_le(item, width);
+    unsigned char item[8] = {};
+    read_item(stream, item, width);
+    return unpack_le(item, width);
 }
 
 // The low `width` bytes of bits as a two's-complement integer.
@@ -157,12 +164,14 @@ double double_of(std::uint64_t bits)
     return value;
 }
 
-// Empties the slot before closing, so the slot is free whatever fclose says.
-double close_slot(FILE **slot)
+// Empties the slot whatever the close says. -1 when any output written to
+// the stream failed to reach the file, now or earlier.
+double close_slot(Stream *slot)
 {
-    FILE *stream = *slot;
-    *slot = nullptr;
-    return close_stream(stream) == 0 ? 0 : -1;
+    Stream stream = *slot;
+    *slot = Stream{};
+    const bool closed = close_stream(stream) == 0;
+    return closed && !stream.output_lost ? 0 : -1;
 }
 
 } // namespace
@@ -173,23 +182,27 @@ extern "C" double FileOpen(const char *name, const char *mode)
 {
     if (!init) {
         init = true;
-        std::memset(file_list, 0, sizeof file_list);
+        std::fill(std::begin(file_list), std::end(file_list), Stream{});
     }
     int free_slot = 0;
-    while (free_slot < slot_count && file_list[free_slot] != nullptr)
+    while (free_slot < slot_count && file_list[free_slot].file != nullptr)
         ++free_slot;
     if (free_slot == slot_count)
         return -2;
     if (name == nullptr || mode == nullptr)
         return -1;
-    file_list[free_slot] = open_stream(name, mode);
-    return file_list[free_slot] != nullptr ? free_slot : -1;
+    Stream &slot = file_list[free_slot];
+    if (!open_stream(slot, name, mode)) {
+        slot = Stream{};
+        return -1;
+    }
+    return free_slot;
 }
 
 extern "C" double FileClose(double handle)
 {
-    FILE **slot = slot_of(handle);
-    if (slot == nullptr || *slot == nullptr)
+    Stream *slot = slot_of(handle);
+    if (slot == nullptr || slot->file == nullptr)
         return -1;
     return close_slot(slot);
 }
@@ -197,8 +210,8 @@ extern "C" double FileClose(double handle)
 extern "C" double FileCloseAll(void)
 {
     double result = 0;
-    for (FILE *&stream : file_list)
-        if (stream != nullptr && close_slot(&stream) != 0)
+    for (Stream &slot : file_list)
+        if (slot.file != nullptr && close_slot(&slot) != 0)
             result = -1;
     return result;
 }
@@ -207,83 +220,83 @@ extern "C" double FileCloseAll(void)
 
 extern "C" double FileWrite8(double handle, double value)
 {
-    FILE *stream = stream_of(handle);
+    Stream *stream = stream_of(handle);
     if (stream == nullptr)
         return -1;
-    return put_byte(stream, to_int32(value) & 0xFF);
+    return put_byte(*stream, to_int32(value) & 0xFF);
 }
 
 extern "C" double FileWrite16(double handle, double value)
 {
-    FILE *stream = stream_of(handle);
+    Stream *stream = stream_of(handle);
     if (stream == nullptr)
         return -1;
-    return write_le(stream, static_cast<std::uint32_t>(to_int32(value)), 2);
+    return write_le(*stream, static_cast<std::uint32_t>(to_int32(value)), 2);
 }
 
 extern "C" double FileWrite32(double handle, double value)
 {
-    FILE *stream = stream_of(handle);
+    Stream *stream = stream_of(handle);
     if (stream == nullptr)
         return -1;
-    return write_le(stream, static_cast<std::uint32_t>(to_int32(value)), 4);
+    return write_le(*stream, static_cast<std::uint32_t>(to_int32(value)), 4);
 }
 
 extern "C" double FileWriteDouble(double handle, double value)
 {
-    FILE *stream = stream_of(handle);
+    Stream *stream = stream_of(handle);
     if (stream == nullptr)
         return -1;
-    return write_le(stream, bits_of(value), 8);
+    return write_le(*stream, bits_of(value), 8);
 }
 
 extern "C" double FileRead8(double handle)
 {
-    FILE *stream = stream_of(handle);
+    Stream *stream = stream_of(handle);
     if (stream == nullptr)
         return -1;
-    return get_byte(stream);
+    return get_byte(*stream);
 }
 
 extern "C" double FileRead16(double handle)
 {
-    FILE *stream = stream_of(handle);
+    Stream *stream = stream_of(handle);
     if (stream == nullptr)
         return -1;
-    return to_signed(read_le(stream, 2), 2);
+    return to_signed(read_le(*stream, 2), 2);
 }
 
 extern "C" double FileRead32(double handle)
 {
-    FILE *stream = stream_of(handle);
+    Stream *stream = stream_of(handle);
     if (stream == nullptr)
         return -1;
-    return to_signed(read_le(stream, 4), 4);
+    return to_signed(read_le(*stream, 4), 4);
 }
 
 extern "C" double FileReadDouble(double handle)
 {
-    FILE *stream = stream_of(handle);
+    Stream *stream = stream_of(handle);
     if (stream == nullptr)
         return -1;
-    return double_of(read_le(stream, 8));
+    return double_of(read_le(*stream, 8));
 }
 
 // ---- strings ---------------------------------------------------------------
 
 extern "C" double FileWriteString(double handle, const char *text)
 {
-    FILE *stream = stream_of(handle);
+    Stream *stream = stream_of(handle);
     if (stream == nullptr || text == nullptr)
         return -1;
     // The bytes go out as they are: the text is data, never a format.
-    const std::int64_t written = write_text(stream, text);
+    const std::int64_t written = write_text(*stream, text);
     return written >= 0 ? static_cast<double>(written) : -1;
 }
 
 extern "C" const char *FileReadString(double handle, double count)
 {
-    FILE *stream = stream_of(handle);
+    Stream *stream = stream_of(handle);
     if (stream == nullptr)
         return failure_string;
     const std::int32_t n = to_int32(count);
@@ -292,7 +305,7 @@ extern "C" const char *FileReadString(double handle, double count)
     char *block = static_cast<char *>(std::malloc(length + 1));
     if (block == nullptr)
         return failure_string;
-    const std::size_t got = read_bytes(stream, block, length);
+    const std::size_t got = read_bytes(*stream, block, length);
     // Each byte that lies past the end of the file reads as FF, the low
     // byte of the end marker; the read that ran short has set the stream's
     // end-of-file indicator.
@@ -305,29 +318,29 @@ extern "C" const char *FileReadString(double handle, double count)
 
 extern "C" double FileSeek(double handle, double offset, double origin)
 {
-    FILE *stream = stream_of(handle);
+    Stream *stream = stream_of(handle);
     if (stream == nullptr)
         return -1;
     std::int64_t where;
     int from;
     if (!to_offset(offset, &where) || !to_origin(origin, &from))
         return -1;
-    return seek_stream(stream, where, from) == 0 ? 0 : -1;
+    return seek_stream(*stream, where, from) == 0 ? 0 : -1;
 }
 
 extern "C" double FileTell(double handle)
 {
-    FILE *stream = stream_of(handle);
+    Stream *stream = stream_of(handle);
     if (stream == nullptr)
         return -1;
-    const std::int64_t position = stream_position(stream);
+    const std::int64_t position = stream_position(*stream);
     return position >= 0 ? static_cast<double>(position) : -1;
 }
 
 extern "C" double FileIsEOF(double handle)
 {
-    FILE *stream = stream_of(handle);
+    Stream *stream = stream_of(handle);
     if (stream == nullptr)
         return -1;
-    return at_end_of_file(stream) ? 16 : 0;
+    return at_end_of_file(*stream) ? 16 : 0;
 }

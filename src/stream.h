@@ -13,6 +13,13 @@
 // leaves the stream as it was, and so on. The one caller at a time that the
 // module serves needs no stream locks; where a runtime has lock-free calls,
 // the layer uses them.
+//
+// Output is either in the file or reported lost. C runtimes write buffered
+// output out on their own when a read or a seek needs the buffer, and drop
+// it when that write fails, with nothing to show for it but an error flag
+// that a later call may clear and fclose does not report. So each layer
+// writes the output out itself before any call that would, and records a
+// failure in the stream's `output_lost`, which FileClose reports.
 #pragma once
 
 #include <cstddef>
@@ -21,42 +28,117 @@
 
 namespace dravenix {
 
-// Opens the named file in the mode, as fopen does. A mode the runtime
-// would not take, or a name it cannot open, gives NULL.
-FILE *open_stream(const char *name, const char *mode);
+// Which way a stream last moved data, for the layers that must make the
+// positioning call standard C requires between reading and writing.
+enum class Direction : unsigned char {
+    none,     // just opened or positioned: either may come next
+    reading,
+    writing,
+    // A seek the system refused midway left the runtime's idea of the
+    // position unknown, and putting it back failed too: reads, writes and
+    // FileTell fail until a seek succeeds.
+    unpositioned,
+};
 
-// Writes out the stream's output and closes it: 0, or EOF when output was
-// lost. The stream is gone either way.
-int close_stream(FILE *stream);
+// One slot of the table: the runtime's stream and what the layer must know
+// of it that the runtime keeps out of sight or does not keep at all. All of
+// it lives here, whatever the layer, rather than in side tables.
+struct Stream {
+    FILE *file = nullptr;
+    // What the open mode allows.
+    bool readable = false;
+    bool writable = false;
+    bool appending = false;
+    // Some output written to the stream never reached the file.
+    bool output_lost = false;
+    // Used by the layers that track it themselves (the portable one).
+    Direction direction = Direction::none;
+    // The end-of-file indicator as it stood before a positioning call that
+    // the layer made on its own account cleared it; a host's seek clears it.
+    bool end_of_file_kept = false;
+};
+
+// Fills in what a mode string allows, as fopen reads it: the first letter,
+// and a "+" anywhere in the rest. The caller has checked the mode.
+inline void set_access(Stream &stream, const char *mode)
+{
+    bool update = false;
+    for (const char *c = mode + 1; *c != '\0'; ++c)
+        update = update || *c == '+';
+    stream.readable = mode[0] == 'r' || update;
+    stream.writable = mode[0] != 'r' || update;
+    stream.appending = mode[0] == 'a';
+}
+
+// A write the host asked for failed. On a stream open for writing that
+// means a write-out failed, and whatever it carried is gone; on one open
+// only for reading nothing was ever accepted, so nothing is lost.
+inline void note_write_failure(Stream &stream)
+{
+    if (stream.writable)
+        stream.output_lost = true;
+}
+
+// A put's result, passed on, with a failure noted.
+inline int noted_put(Stream &stream, int written)
+{
+    if (written == EOF)
+        note_write_failure(stream);
+    return written;
+}
+
+// A text write's result: the length, or -1 with the failure noted.
+inline std::int64_t noted_write(Stream &stream, std::size_t written, std::size_t length)
+{
+    if (written == length)
+        return static_cast<std::int64_t>(length);
+    note_write_failure(stream);
+    return -1;
+}
+
+// Opens the named file in the mode, as fopen does, into `stream` (file and
+// access). false when the runtime would not take the mode or cannot open
+// the name; the stream is then left empty.
+bool open_stream(Stream &stream, const char *name, const char *mode);
+
+// Writes out the stream's output and closes it: 0, or EOF when that
+// output was lost. The stream is gone either way. Output lost earlier is
+// the caller's to report (`output_lost`).
+int close_stream(Stream &stream);
 
 // Moves to offset from origin (SEEK_SET, SEEK_CUR or SEEK_END) and clears
-// the end-of-file indicator: 0. A seek the runtime refuses, or one whose
-// target lies before the start of the file, gives -1 and leaves the stream
-// exactly as it was.
-int seek_stream(FILE *stream, std::int64_t offset, int origin);
+// the end-of-file indicator: 0. A target before the start of the file, or
+// one that overflows, gives -1 and leaves the stream exactly as it was. A
+// seek the system refuses gives -1 and leaves the stream reading and
+// writing where stream_position says, or failing to.
+int seek_stream(Stream &stream, std::int64_t offset, int origin);
 
 // The position as the next read would find it, or -1 when the stream has
 // none (a pipe). An append stream holding unwritten output answers with the
 // end of the file plus that output, where the output will land.
-std::int64_t stream_position(FILE *stream);
+std::int64_t stream_position(Stream &stream);
 
 // Inline, in stream_inline.h:
 //
-//   int get_byte(FILE *stream);
-//   int put_byte(FILE *stream, int byte);
+//   int get_byte(Stream &stream);
+//   int put_byte(Stream &stream, int byte);
 //       One byte, as getc and putc: the byte, or EOF.
-//   const unsigned char *take_buffered(FILE *stream, int width);
-//   unsigned char *reserve_buffered(FILE *stream, int width);
+//   const unsigned char *take_buffered(Stream &stream, int width);
+//   unsigned char *reserve_buffered(Stream &stream, int width);
 //       Where the buffer already holds `width` bytes to read, or has room
 //       for `width` bytes of output, their place, moved past as that many
 //       get_byte or put_byte calls would; otherwise NULL, and the caller
-//       goes byte by byte.
-//   std::size_t read_bytes(FILE *stream, char *block, std::size_t size);
+//       moves the value with read_item or write_item.
+//   int read_item(Stream &stream, unsigned char *item, int width);
+//       Up to width (at most 8) bytes: how many were read.
+//   bool write_item(Stream &stream, const unsigned char *item, int width);
+//       All width (at most 8) bytes, or false.
+//   std::size_t read_bytes(Stream &stream, char *block, std::size_t size);
 //       Up to size bytes; fewer at the end of the file or on an error.
-//   std::int64_t write_text(FILE *stream, const char *text);
+//   std::int64_t write_text(Stream &stream, const char *text);
 //       The bytes of a NUL-terminated text: their count, or -1 when not all
 //       of them were written.
-//   bool at_end_of_file(FILE *stream);
+//   bool at_end_of_file(const Stream &stream);
 
 } // namespace dravenix
 

@@ -132,6 +132,47 @@ TEST_F(Position, ARefusedSeekLosesNoReadPosition)
     }
 }
 
+// A target the file system cannot hold (ext4 takes no position past
+// 16 TiB) is refused by the system, after the C library has begun the seek
+// and perhaps dropped its buffer. The stream must then read and write where
+// FileTell says, and on Linux that is where it stood. A file system that
+// holds such positions takes the seek, and the row has nothing to test.
+TEST_F(Position, ASeekTheSystemRefusesGoesOnWhereFileTellSays)
+{
+    Bytes bytes(10000);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(i * 13 + i / 256);
+    const double far = 4611686018427387904.0;  // 2^62
+    for (const char *mode : {"rb", "r+b"}) {
+        const double h = open_with("f", bytes, mode);
+        ASSERT_EQ(dx.FileSeek(h, 2, 0), 0);
+        ASSERT_EQ(dx.FileRead16(h), bytes[3] * 256 + bytes[2]);
+        if (dx.FileSeek(h, far, 0) == 0) {
+            EXPECT_EQ(dx.FileTell(h), far) << mode;
+            ASSERT_EQ(dx.FileClose(h), 0);
+            continue;
+        }
+        const double at = dx.FileTell(h);
+#if !defined(_WIN32)
+        EXPECT_EQ(at, 4) << mode;
+#endif
+        ASSERT_GE(at, 4) << mode;
+        ASSERT_LT(at, 9000) << mode;
+        const auto next = static_cast<std::size_t>(at);
+        if (mode[1] == '+') {
+            Bytes expected = bytes;
+            expected[next] = 0xAB;
+            EXPECT_EQ(dx.FileWrite8(h, 0xAB), 0xAB) << mode;
+            EXPECT_EQ(dx.FileClose(h), 0) << mode;
+            EXPECT_EQ(contents("f"), expected) << mode;
+        } else {
+            EXPECT_EQ(dx.FileRead8(h), bytes[next]) << mode;
+            EXPECT_EQ(dx.FileRead8(h), bytes[next + 1]) << mode;
+            EXPECT_EQ(dx.FileClose(h), 0) << mode;
+        }
+    }
+}
+
 // An append stream answers FileTell with where its output landed or will
 // land, the end of the file, wherever a seek had put it before.
 TEST_F(Position, AppendStreamsTellWhereTheOutputLands)

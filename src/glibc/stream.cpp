@@ -1,35 +1,118 @@
 // The glibc stream layer: streams whose caller does the locking.
 #include "stream.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace dravenix {
 
-FILE *open_stream(const char *name, const char *mode)
+bool open_stream(Stream &stream, const char *name, const char *mode)
 {
-    FILE *stream = std::fopen(name, mode);
+    FILE *file = std::fopen(name, mode);
+    if (file == nullptr)
+        return false;
     // The calls that have no unlocked variant (seek, tell, close) then skip
     // the lock as well.
-    if (stream != nullptr)
-        __fsetlocking(stream, FSETLOCKING_BYCALLER);
-    return stream;
+    __fsetlocking(file, FSETLOCKING_BYCALLER);
+    stream.file = file;
+    stream.readable = __freadable(file) != 0;
+    stream.writable = __fwritable(file) != 0;
+    stream.appending = mode[0] == 'a';
+    return true;
 }
 
-int close_stream(FILE *stream)
+int close_stream(Stream &stream)
 {
-    return std::fclose(stream);
+    return std::fclose(stream.file);
 }
 
-// glibc refuses a target before the start of the file before it touches
-// the stream, and clears the end-of-file indicator on success.
-int seek_stream(FILE *stream, std::int64_t offset, int origin)
+bool write_out(Stream &stream)
 {
-    return fseeko(stream, static_cast<off_t>(offset), origin) == 0 ? 0 : -1;
+    if (fflush_unlocked(stream.file) == 0)
+        return true;
+    stream.output_lost = true;
+    return false;
 }
 
-std::int64_t stream_position(FILE *stream)
+namespace {
+
+// Where a seek would go, worked out before glibc touches the stream: glibc
+// writes the buffer out before it refuses a target before the start, and
+// drops it when that write fails. false for a target before the start or
+// past the range of a position. A stream whose position or length glibc
+// cannot find (a pipe, a device) keeps the origin glibc is given.
+bool seek_target(FILE *file, std::int64_t here, std::int64_t offset, int *origin,
+                 std::int64_t *target)
 {
-    return ftello(stream);
+    std::int64_t base = 0;
+    if (*origin == SEEK_CUR) {
+        base = here;
+    } else if (*origin == SEEK_END) {
+        struct stat status;
+        if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) {
+            base = -1;
+        } else {
+            // Unwritten output may reach past the file's end: the end is
+            // where it stops, which is where the stream stands.
+            base = status.st_size;
+            if (has_unwritten_output(file) && here > base)
+                base = here;
+        }
+    }
+    if (base < 0) {
+        *target = offset;
+        return true;
+    }
+    if (__builtin_add_overflow(base, offset, target) || *target < 0)
+        return false;
+    *origin = SEEK_SET;
+    return true;
+}
+
+// A seek that the system refuses after glibc has begun it (an lseek that
+// fails after an earlier one succeeded, a read-ahead that fails) can leave
+// the descriptor's offset moved while glibc's buffer and its record of the
+// offset still describe the old place: reads would then come from one
+// place and FileTell would name another. Dropping the buffer and the
+// record makes glibc ask the system again, and the descriptor goes back
+// to where the stream stood; if even that fails, the stream reads, writes
+// and tells from wherever the descriptor is. The stream holds no output
+// here: it was written out before the seek.
+void forget_position(FILE *file, std::int64_t before)
+{
+    __fpurge(file);
+    file->_IO_read_base = file->_IO_read_ptr = file->_IO_read_end = file->_IO_buf_base;
+    file->_IO_write_base = file->_IO_write_ptr = file->_IO_write_end = file->_IO_buf_base;
+    file->_offset = lseek(fileno(file), static_cast<off_t>(before), SEEK_SET);
+}
+
+} // namespace
+
+// The target is found first, so a refused one touches nothing; then the
+// output is written out here, where a failure is recorded, rather than by
+// glibc on the way. glibc clears the end-of-file indicator on success.
+int seek_stream(Stream &stream, std::int64_t offset, int origin)
+{
+    FILE *file = stream.file;
+    const std::int64_t here = ftello(file);
+    std::int64_t target;
+    if (!seek_target(file, here, offset, &origin, &target))
+        return -1;
+    if (!write_out_pending(stream))
+        return -1;
+    if (fseeko(file, static_cast<off_t>(target), origin) == 0)
+        return 0;
+    // A stream with no position (a pipe) has none to lose, and its
+    // buffer holds bytes no seek can bring back.
+    if (here >= 0)
+        forget_position(file, here);
+    return -1;
+}
+
+std::int64_t stream_position(Stream &stream)
+{
+    return ftello(stream.file);
 }
 
 } // namespace dravenix

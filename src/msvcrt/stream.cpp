@@ -29,95 +29,105 @@ bool mode_is_accepted(const char *mode)
     return true;
 }
 
-// Which descriptors the module opened in a binary append mode; msvcrt.dll
-// keeps that on the descriptor, out of sight, and stream_position needs
-// it. Descriptors are small numbers below the runtime's limit of 2048.
-constexpr int descriptor_limit = 2048;
-bool appending[descriptor_limit];
-
-bool is_appending(FILE *stream)
+// Output written into the buffer and not yet out to the file.
+std::int64_t unwritten_output(const FILE *file)
 {
-    const int descriptor = _fileno(stream);
-    return descriptor >= 0 && descriptor < descriptor_limit && appending[descriptor];
+    if (!(file->_flag & _IOWRT) || file->_base == nullptr)
+        return 0;
+    return file->_ptr - file->_base;
 }
 
-// Output written into the buffer and not yet out to the file.
-std::int64_t unwritten_output(FILE *stream)
+// Writes out the stream's output: false, with the loss recorded, when that
+// fails.
+bool write_out(Stream &stream)
 {
-    if (!(stream->_flag & _IOWRT) || stream->_base == nullptr)
-        return 0;
-    return stream->_ptr - stream->_base;
+    if (std::fflush(stream.file) == 0)
+        return true;
+    stream.output_lost = true;
+    return false;
 }
 
 } // namespace
 
-FILE *open_stream(const char *name, const char *mode)
+bool open_stream(Stream &stream, const char *name, const char *mode)
 {
     if (!mode_is_accepted(mode))
-        return nullptr;
-    FILE *stream = open_file_by_name(name, mode);
-    if (stream == nullptr)
-        return nullptr;
-    const bool append = mode[0] == 'a';
-    const int descriptor = _fileno(stream);
-    if (descriptor >= 0 && descriptor < descriptor_limit)
-        appending[descriptor] = append && std::strchr(mode, 'b') != nullptr;
+        return false;
+    FILE *file = open_file_by_name(name, mode);
+    if (file == nullptr)
+        return false;
+    stream.file = file;
+    set_access(stream, mode);
+    // msvcrt.dll keeps the append flag on the descriptor, out of sight;
+    // stream_position needs it, for binary streams, whose positions count
+    // bytes.
+    stream.appending = stream.appending && std::strchr(mode, 'b') != nullptr;
     // msvcrt.dll leaves an "a" stream at position 0 until its first write
     // goes to the end, so FileTell would answer 0; glibc starts such a
     // stream at the end.
-    if (append && std::strchr(mode, '+') == nullptr)
-        _fseeki64(stream, 0, SEEK_END);
-    return stream;
+    if (mode[0] == 'a' && !stream.readable)
+        _fseeki64(file, 0, SEEK_END);
+    return true;
 }
 
-int close_stream(FILE *stream)
+// Some builds of msvcrt.dll's fclose (wine's among them) report only an
+// error flag set before the close, not a failure of the close's own
+// write-out; so the output goes out here first.
+int close_stream(Stream &stream)
 {
-    const int descriptor = _fileno(stream);
-    if (descriptor >= 0 && descriptor < descriptor_limit)
-        appending[descriptor] = false;
-    return std::fclose(stream);
+    if (unwritten_output(stream.file) > 0)
+        (void)write_out(stream);
+    return std::fclose(stream.file);
 }
 
 // msvcrt.dll drops a reading stream's buffer before it asks the system for
 // the new position, so a seek the system then refuses would leave the
 // stream reading on from wherever its buffer had reached. The target is
 // worked out here instead, and one before the start of the file is refused
-// without touching the stream.
+// without touching the stream; the end of the file is where the file's
+// length or the unwritten output reaches, whichever is further.
 //
 // For msvcrt.dll mingw-w64 links a _fseeki64 of its own, built on fsetpos,
-// which leaves the end-of-file indicator set; a seek must clear it. No
+// which drops the buffered output when writing it out fails and leaves the
+// end-of-file indicator set. So the output is written out here first, where
+// a failure is recorded, and the indicator is cleared after the seek. No
 // export reports the error indicator that clearerr also clears.
-int seek_stream(FILE *stream, std::int64_t offset, int origin)
+int seek_stream(Stream &stream, std::int64_t offset, int origin)
 {
+    FILE *file = stream.file;
     std::int64_t base = 0;
     if (origin == SEEK_CUR) {
         base = stream_position(stream);
     } else if (origin == SEEK_END) {
-        // The end of the file includes output still in the buffer.
-        if (unwritten_output(stream) > 0 && std::fflush(stream) != 0)
-            return -1;
-        base = _filelengthi64(_fileno(stream));
+        base = _filelengthi64(_fileno(file));
+        if (base >= 0 && unwritten_output(file) > 0) {
+            const std::int64_t here = stream_position(stream);
+            base = here > base ? here : base;
+        }
     }
     std::int64_t target;
     if (base < 0 || __builtin_add_overflow(base, offset, &target) || target < 0)
         return -1;
-    if (_fseeki64(stream, target, SEEK_SET) != 0)
+    if (unwritten_output(file) > 0 && !write_out(stream))
         return -1;
-    std::clearerr(stream);
+    if (_fseeki64(file, target, SEEK_SET) != 0)
+        return -1;
+    std::clearerr(file);
     return 0;
 }
 
 // msvcrt.dll moves an append stream to the end of the file only when it
 // writes the buffer out, and until then counts its output from wherever
 // the stream last stood. glibc answers with where that output will land.
-std::int64_t stream_position(FILE *stream)
+std::int64_t stream_position(Stream &stream)
 {
-    const std::int64_t unwritten = unwritten_output(stream);
-    if (unwritten > 0 && is_appending(stream)) {
-        const std::int64_t end = _filelengthi64(_fileno(stream));
+    FILE *file = stream.file;
+    const std::int64_t unwritten = unwritten_output(file);
+    if (unwritten > 0 && stream.appending) {
+        const std::int64_t end = _filelengthi64(_fileno(file));
         return end < 0 ? -1 : end + unwritten;
     }
-    return _ftelli64(stream);
+    return _ftelli64(file);
 }
 
 } // namespace dravenix

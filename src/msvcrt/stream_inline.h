@@ -17,73 +17,108 @@ namespace dravenix {
 // therefore first turns the stream the right way round, as glibc does by
 // itself, and a stream opened one way only is refused the other way without
 // any call.
-inline bool ready_to_read(FILE *stream)
+//
+// Writing the output out here is also what keeps it from being lost
+// silently: a failure is recorded for FileClose.
+inline bool ready_to_read(Stream &stream)
 {
-    if (!(stream->_flag & _IOWRT))
+    FILE *file = stream.file;
+    if (!(file->_flag & _IOWRT))
         return true;
-    if (!(stream->_flag & _IORW))
+    if (!(file->_flag & _IORW))
         return false;
     // An update stream: write the output out and read on from there.
-    return std::fflush(stream) == 0;
+    if (std::fflush(file) == 0)
+        return true;
+    stream.output_lost = true;
+    return false;
 }
 
-inline bool ready_to_write(FILE *stream)
+inline bool ready_to_write(Stream &stream)
 {
-    if (!(stream->_flag & _IOREAD))
+    FILE *file = stream.file;
+    if (!(file->_flag & _IOREAD))
         return true;
-    if (!(stream->_flag & _IORW))
+    if (!(file->_flag & _IORW))
         return false;
     // An update stream: drop the read-ahead, and put the file's position
     // back where the reading had got to.
-    return _fseeki64(stream, 0, SEEK_CUR) == 0;
+    return _fseeki64(file, 0, SEEK_CUR) == 0;
 }
 
 // The buffer macros call the runtime's _filbuf and _flsbuf only to refill
 // or empty the buffer.
-inline int get_byte(FILE *stream)
+inline int get_byte(Stream &stream)
 {
-    return ready_to_read(stream) ? _fgetc_nolock(stream) : EOF;
+    return ready_to_read(stream) ? _fgetc_nolock(stream.file) : EOF;
 }
 
-inline int put_byte(FILE *stream, int byte)
+inline int put_byte(Stream &stream, int byte)
 {
-    return ready_to_write(stream) ? _fputc_nolock(byte, stream) : EOF;
+    return ready_to_write(stream) ? noted_put(stream, _fputc_nolock(byte, stream.file)) : EOF;
 }
 
 // The same tests as the buffer macros, for a whole value at once: a stream
 // that is not writing holds bytes to read in _cnt, one that is writing has
 // that much room. A stream that has never been used has neither, and goes
 // byte by byte until the runtime has given it a buffer.
-inline const unsigned char *take_buffered(FILE *stream, int width)
+inline const unsigned char *take_buffered(Stream &stream, int width)
 {
-    if ((stream->_flag & _IOWRT) || stream->_cnt < width)
+    FILE *file = stream.file;
+    if ((file->_flag & _IOWRT) || file->_cnt < width)
         return nullptr;
-    const char *item = stream->_ptr;
-    stream->_ptr += width;
-    stream->_cnt -= width;
+    const char *item = file->_ptr;
+    file->_ptr += width;
+    file->_cnt -= width;
     return reinterpret_cast<const unsigned char *>(item);
 }
 
-inline unsigned char *reserve_buffered(FILE *stream, int width)
+inline unsigned char *reserve_buffered(Stream &stream, int width)
 {
-    if (!(stream->_flag & _IOWRT) || stream->_cnt < width)
+    FILE *file = stream.file;
+    if (!(file->_flag & _IOWRT) || file->_cnt < width)
         return nullptr;
-    char *room = stream->_ptr;
-    stream->_ptr += width;
-    stream->_cnt -= width;
+    char *room = file->_ptr;
+    file->_ptr += width;
+    file->_cnt -= width;
     return reinterpret_cast<unsigned char *>(room);
+}
+
+// Values that cross the buffer's edge, byte by byte through the buffer
+// macros: once turned, the stream stays turned.
+inline int read_item(Stream &stream, unsigned char *item, int width)
+{
+    if (!ready_to_read(stream))
+        return 0;
+    int got = 0;
+    for (int byte; got < width && (byte = _fgetc_nolock(stream.file)) != EOF; ++got)
+        item[got] = static_cast<unsigned char>(byte);
+    return got;
+}
+
+inline bool write_item(Stream &stream, const unsigned char *item, int width)
+{
+    if (!ready_to_write(stream))
+        return false;
+    for (int i = 0; i < width; ++i) {
+        if (_fputc_nolock(item[i], stream.file) == EOF) {
+            note_write_failure(stream);
+            return false;
+        }
+    }
+    return true;
 }
 
 // ready_to_read writes out an update stream's output first, so one bulk
 // read loses nothing.
-inline std::size_t read_bytes(FILE *stream, char *block, std::size_t size)
+inline std::size_t read_bytes(Stream &stream, char *block, std::size_t size)
 {
     if (size == 0 || !ready_to_read(stream))
         return 0;
-    return std::fread(block, 1, size, stream);
+    return std::fread(block, 1, size, stream.file);
 }
 
-inline std::int64_t write_text(FILE *stream, const char *text)
+inline std::int64_t write_text(Stream &stream, const char *text)
 {
     const std::size_t length = text_length(text);
     if (length <= static_cast<std::size_t>(INT_MAX)) {
@@ -93,15 +128,16 @@ inline std::int64_t write_text(FILE *stream, const char *text)
         }
     }
     // Writing nothing cannot fail, whichever way the stream faces.
-    if (length != 0 &&
-        (!ready_to_write(stream) || std::fwrite(text, 1, length, stream) != length))
+    if (length == 0)
+        return 0;
+    if (!ready_to_write(stream))
         return -1;
-    return static_cast<std::int64_t>(length);
+    return noted_write(stream, std::fwrite(text, 1, length, stream.file), length);
 }
 
-inline bool at_end_of_file(FILE *stream)
+inline bool at_end_of_file(const Stream &stream)
 {
-    return (stream->_flag & _IOEOF) != 0;
+    return (stream.file->_flag & _IOEOF) != 0;
 }
 
 } // namespace dravenix

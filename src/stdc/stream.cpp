@@ -1,32 +1,201 @@
-// The portable stream layer: standard C calls only.
+// The portable stream layer: standard C calls only, and POSIX's 64-bit
+// positions where the system has them.
 #include "stream.h"
 
 #include <climits>
+#include <cstring>
+#include <limits>
 
 namespace dravenix {
+namespace {
 
-FILE *open_stream(const char *name, const char *mode)
+// Positions: off_t through fseeko and ftello where POSIX has them (the
+// build asks for a 64-bit off_t), else standard C's long, and then a
+// position that a long cannot hold is refused rather than cut.
+#if defined(_POSIX_VERSION) && _POSIX_VERSION >= 200112L
+using Position = off_t;
+int seek_to(FILE *file, Position position) { return fseeko(file, position, SEEK_SET); }
+int seek_here(FILE *file) { return fseeko(file, 0, SEEK_CUR); }
+int seek_to_end(FILE *file, Position offset) { return fseeko(file, offset, SEEK_END); }
+Position tell(FILE *file) { return ftello(file); }
+#else
+using Position = long;
+int seek_to(FILE *file, Position position) { return std::fseek(file, position, SEEK_SET); }
+int seek_here(FILE *file) { return std::fseek(file, 0, SEEK_CUR); }
+int seek_to_end(FILE *file, Position offset) { return std::fseek(file, offset, SEEK_END); }
+Position tell(FILE *file) { return std::ftell(file); }
+#endif
+
+// position + offset, when that is a position: not before the start, not
+// past the range of a 64-bit one. position is never negative, so only a
+// positive offset can overflow.
+bool add_offset(std::int64_t position, std::int64_t offset, std::int64_t *sum)
 {
-    return std::fopen(name, mode);
+    if (offset > 0 && position > INT64_MAX - offset)
+        return false;
+    *sum = position + offset;
+    return *sum >= 0;
 }
 
-int close_stream(FILE *stream)
+bool fits_position(std::int64_t value)
 {
-    return std::fclose(stream);
+    return value >= static_cast<std::int64_t>(std::numeric_limits<Position>::min()) &&
+           value <= static_cast<std::int64_t>(std::numeric_limits<Position>::max());
 }
 
-// Standard C seeks by a long. An offset that does not fit one is refused
-// rather than cut, since any cut position would be a wrong one.
-int seek_stream(FILE *stream, std::int64_t offset, int origin)
+// The modes every C library documents: r, w or a, then nothing, "b", "+",
+// "+b" or "b+". Anything else may be taken by one library, refused by the
+// next, and end the process in a third (msvcrt.dll's invalid-parameter
+// handler), so it is refused here without reaching fopen.
+bool mode_is_standard(const char *mode)
 {
-    if (offset < LONG_MIN || offset > LONG_MAX)
+    if (mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'a')
+        return false;
+    const char *rest = mode + 1;
+    return std::strcmp(rest, "") == 0 || std::strcmp(rest, "b") == 0 ||
+           std::strcmp(rest, "+") == 0 || std::strcmp(rest, "+b") == 0 ||
+           std::strcmp(rest, "b+") == 0;
+}
+
+// Writes out the stream's output: false, with the loss recorded, when
+// that fails. What a C library keeps of output it could not write out is
+// its own affair; the file does not have it.
+bool write_out(Stream &stream)
+{
+    if (std::fflush(stream.file) == 0)
+        return true;
+    stream.output_lost = true;
+    return false;
+}
+
+// Positions the stream at `position`, or fails and marks it unpositioned:
+// after a failed fseek, standard C says nothing of where a stream reads.
+bool move_to(Stream &stream, std::int64_t position)
+{
+    if (fits_position(position) && seek_to(stream.file, static_cast<Position>(position)) == 0) {
+        stream.direction = Direction::none;
+        return true;
+    }
+    stream.direction = Direction::unpositioned;
+    return false;
+}
+
+// A seek the C library refused, after it may have begun: the stream goes
+// back to where it stood, and the end-of-file indicator that going back
+// cleared is kept.
+// A stream with no position (a pipe) has none to go back to.
+int refuse_seek(Stream &stream, std::int64_t here, bool was_at_end)
+{
+    if (here >= 0 && move_to(stream, here))
+        stream.end_of_file_kept = was_at_end;
+    return -1;
+}
+
+} // namespace
+
+bool open_stream(Stream &stream, const char *name, const char *mode)
+{
+    if (!mode_is_standard(mode))
+        return false;
+    FILE *file = std::fopen(name, mode);
+    if (file == nullptr)
+        return false;
+    stream.file = file;
+    set_access(stream, mode);
+    // A stream that only appends stands at the end of the file from the
+    // start, as glibc's does; some C libraries leave it at 0 until the
+    // first write. Should the seek fail, the position stays a true one.
+    if (stream.appending && !stream.readable)
+        (void)seek_to_end(file, 0);
+    return true;
+}
+
+// Not every C library's fclose reports a failure of its own write-out
+// (some report only an error flag set before the close), so the output
+// goes out here first.
+int close_stream(Stream &stream)
+{
+    if (stream.direction == Direction::writing)
+        (void)write_out(stream);
+    return std::fclose(stream.file);
+}
+
+bool turn_to_reading(Stream &stream)
+{
+    if (!stream.readable || stream.direction == Direction::unpositioned)
+        return false;
+    // Output, then input: standard C asks for a flush between.
+    if (stream.direction == Direction::writing && !write_out(stream))
+        return false;
+    stream.direction = Direction::reading;
+    return true;
+}
+
+bool turn_to_writing(Stream &stream)
+{
+    if (!stream.writable || stream.direction == Direction::unpositioned)
+        return false;
+    // Input, then output: standard C asks for a positioning call between,
+    // which also clears the end-of-file indicator that the host may still
+    // ask about.
+    if (stream.direction == Direction::reading) {
+        const bool was_at_end = std::feof(stream.file) != 0;
+        if (seek_here(stream.file) != 0)
+            return false;
+        stream.end_of_file_kept = stream.end_of_file_kept || was_at_end;
+    }
+    stream.direction = Direction::writing;
+    return true;
+}
+
+// The target is worked out first, so that one before the start of the
+// file or out of range is refused before the C library touches the stream.
+// Only an append stream's output goes out before that: where it stands is
+// known only then. A target that reaches back from the end takes a look at
+// the end first, and comes back when it is refused.
+int seek_stream(Stream &stream, std::int64_t offset, int origin)
+{
+    FILE *file = stream.file;
+    if (origin == SEEK_SET && (offset < 0 || !fits_position(offset)))
         return -1;
-    return std::fseek(stream, static_cast<long>(offset), origin) == 0 ? 0 : -1;
+    if (origin == SEEK_END && !fits_position(offset))
+        return -1;
+    if (stream.appending && stream.direction == Direction::writing && !write_out(stream))
+        return -1;
+    const bool was_at_end = at_end_of_file(stream);
+    const std::int64_t here = stream_position(stream);
+    std::int64_t target = offset;
+    if (origin == SEEK_CUR &&
+        (here < 0 || !add_offset(here, offset, &target) || !fits_position(target)))
+        return -1;
+    if (stream.direction == Direction::writing && !write_out(stream))
+        return -1;
+    if (origin == SEEK_END) {
+        if (seek_to_end(file, static_cast<Position>(offset < 0 ? 0 : offset)) != 0)
+            return refuse_seek(stream, here, was_at_end);
+        stream.direction = Direction::none;
+        stream.end_of_file_kept = false;
+        if (offset >= 0)
+            return 0;
+        const std::int64_t end = tell(file);
+        if (end < 0 || !add_offset(end, offset, &target))
+            return refuse_seek(stream, here, was_at_end);
+    }
+    if (!move_to(stream, target))
+        return refuse_seek(stream, here, was_at_end);
+    stream.end_of_file_kept = false;
+    return 0;
 }
 
-std::int64_t stream_position(FILE *stream)
+// An append stream's output lands at the end of the file, wherever the
+// stream stood; once written out, the stream stands there too.
+std::int64_t stream_position(Stream &stream)
 {
-    return std::ftell(stream);
+    if (stream.direction == Direction::unpositioned)
+        return -1;
+    if (stream.appending && stream.direction == Direction::writing && !write_out(stream))
+        return -1;
+    return tell(stream.file);
 }
 
 namespace {
