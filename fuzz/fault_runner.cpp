@@ -19,7 +19,8 @@
 //     (as FileTell reports it after a failure), apart from the zero fill of
 //     the wider reads and the FF padding of FileReadString;
 //   - a seek whose target is refused (before the start, or an offset that
-//     overflows) writes nothing out and moves nothing;
+//     overflows) writes nothing out and moves nothing (unless the system
+//     refused the position that the target is found from);
 //   - a call that saw its output's write-out fail reports a failure, and
 //     so does a FileClose whose close failed.
 // Before the first fault every result must be exactly the model's.
@@ -27,6 +28,9 @@
 #include "fault_injector.h"
 #include "platform.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <bitset>
 #include <chrono>
 #include <cinttypes>
@@ -36,7 +40,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -654,6 +657,11 @@ private:
                 breach(seek_touched, "a refused target wrote output out (" +
                                          std::to_string(writes_during(f)) + " writes)");
             if (faulted()) {
+                // A layer that must ask the system where the end is meets a
+                // refused seek there: the end-of-file indicator is then its
+                // own business.
+                if (injected_during(faults::sys_lseek) > 0)
+                    s.eof = unknown;
                 const std::int64_t t = tell(f);
                 if (s.position != unknown && t != unknown && t != s.position)
                     breach(seek_touched, "a refused target moved the stream from " +
