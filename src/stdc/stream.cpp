@@ -68,26 +68,33 @@ bool write_out(Stream &stream)
     return false;
 }
 
-// Positions the stream at `position`, or fails and marks it unpositioned:
-// after a failed fseek, standard C says nothing of where a stream reads.
+// Positions the stream at `position`: the end-of-file indicator is then
+// clear, and either direction may come next.
 bool move_to(Stream &stream, std::int64_t position)
 {
-    if (fits_position(position) && seek_to(stream.file, static_cast<Position>(position)) == 0) {
-        stream.direction = Direction::none;
-        return true;
-    }
-    stream.direction = Direction::unpositioned;
-    return false;
+    if (!fits_position(position) || seek_to(stream.file, static_cast<Position>(position)) != 0)
+        return false;
+    stream.direction = Direction::none;
+    stream.end_of_file_kept = false;
+    return true;
 }
 
-// A seek the C library refused, after it may have begun: the stream goes
-// back to where it stood, and the end-of-file indicator that going back
-// cleared is kept.
-// A stream with no position (a pipe) has none to go back to.
-int refuse_seek(Stream &stream, std::int64_t here, bool was_at_end)
+// After a failed fseek standard C does not say where a stream reads: a C
+// library may have dropped its buffer, or moved the descriptor and not its
+// own record of it. Once an fseek to where ftell says has succeeded, the
+// stream reads and writes there; if none does, it is unpositioned. A
+// stream with no position at all (a pipe) is left as it is. The
+// end-of-file indicator is kept as the failed seek left it.
+int resynchronise(Stream &stream)
 {
-    if (here >= 0 && move_to(stream, here))
+    const bool was_at_end = at_end_of_file(stream);
+    const std::int64_t at = tell(stream.file);
+    if (at < 0)
+        return -1;
+    if (move_to(stream, at))
         stream.end_of_file_kept = was_at_end;
+    else
+        stream.direction = Direction::unpositioned;
     return -1;
 }
 
@@ -156,14 +163,13 @@ bool turn_to_writing(Stream &stream)
 int seek_stream(Stream &stream, std::int64_t offset, int origin)
 {
     FILE *file = stream.file;
-    if (origin == SEEK_SET && (offset < 0 || !fits_position(offset)))
-        return -1;
-    if (origin == SEEK_END && !fits_position(offset))
+    if ((origin == SEEK_SET && offset < 0) || (origin != SEEK_CUR && !fits_position(offset)))
         return -1;
     if (stream.appending && stream.direction == Direction::writing && !write_out(stream))
         return -1;
-    const bool was_at_end = at_end_of_file(stream);
-    const std::int64_t here = stream_position(stream);
+    const bool from_here = origin == SEEK_CUR || (origin == SEEK_END && offset < 0);
+    const bool was_at_end = from_here && at_end_of_file(stream);
+    const std::int64_t here = from_here ? stream_position(stream) : -1;
     std::int64_t target = offset;
     if (origin == SEEK_CUR &&
         (here < 0 || !add_offset(here, offset, &target) || !fits_position(target)))
@@ -172,19 +178,20 @@ int seek_stream(Stream &stream, std::int64_t offset, int origin)
         return -1;
     if (origin == SEEK_END) {
         if (seek_to_end(file, static_cast<Position>(offset < 0 ? 0 : offset)) != 0)
-            return refuse_seek(stream, here, was_at_end);
+            return resynchronise(stream);
         stream.direction = Direction::none;
         stream.end_of_file_kept = false;
         if (offset >= 0)
             return 0;
         const std::int64_t end = tell(file);
-        if (end < 0 || !add_offset(end, offset, &target))
-            return refuse_seek(stream, here, was_at_end);
+        if (end < 0 || !add_offset(end, offset, &target)) {
+            if (here < 0 || !move_to(stream, here))
+                return resynchronise(stream);
+            stream.end_of_file_kept = was_at_end;
+            return -1;
+        }
     }
-    if (!move_to(stream, target))
-        return refuse_seek(stream, here, was_at_end);
-    stream.end_of_file_kept = false;
-    return 0;
+    return move_to(stream, target) ? 0 : resynchronise(stream);
 }
 
 // An append stream's output lands at the end of the file, wherever the
