@@ -642,8 +642,15 @@ private:
         } else {
             offset = -(base == unknown ? 1 : base) - 1 - random_.below(100);
         }
+        // After a failure the end of the file may be short of the model's
+        // (output lost, and reported), never past the longest it may be: a
+        // target from the end is surely refused only before the start from
+        // that longest end.
+        const bool end_uncertain = origin == 2 && faulted();
+        const std::int64_t longest = static_cast<std::int64_t>(m.places.size());
         const bool refused_target =
-            base != unknown && (base + offset < 0 || offset > INT64_MAX - base);
+            end_uncertain ? m.chaos_from == SIZE_MAX && offset < 0 && longest + offset < 0
+                          : base != unknown && (base + offset < 0 || offset > INT64_MAX - base);
         snapshot();
         const double got = dx_.FileSeek(handle(f), static_cast<double>(offset), origin);
         note(got, "FileSeek(" + h(f) + ", " + number(static_cast<double>(offset)) + ", " +
