@@ -2,9 +2,11 @@
 #
 # An installed Dravenix is what a host needs and nothing more: the module,
 # the header, a CMake package and a pkg-config file for programs built
-# against the header, and the documents. The release archives are this same
-# tree packed by CPack, so an unpacked archive is itself a prefix that
-# find_package and pkg-config can use.
+# against the header, and the documents; on Windows, for hosts that link the
+# DLL at build time, its export list and import libraries. The release
+# archives are this same tree with a README and LICENSE at its top, so an
+# unpacked archive is itself a prefix that find_package and pkg-config can
+# use.
 
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -22,9 +24,29 @@ set(DRAVENIX_INSTALL_PKGCONFIGDIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 # hosts load it by that name.
 set(DRAVENIX_MODULE_FILE Dravenix${CMAKE_SHARED_MODULE_SUFFIX})
 
-# A module has no import library and no link-time use: only the loadable
-# file is installed.
+# Dravenix's own installs take their time from the source commit: GNU strip,
+# which `cmake --install --strip` and the release archives run, writes
+# SOURCE_DATE_EPOCH (else the current time) into a DLL's COFF header. Set
+# here, before the module's rule, unless the caller set it; a parent
+# project's install is left as it is.
+if(PROJECT_IS_TOP_LEVEL)
+    install(CODE "if(\"\$ENV{SOURCE_DATE_EPOCH}\" STREQUAL \"\")
+    include(\"${CMAKE_CURRENT_LIST_DIR}/SourceStamp.cmake\")
+    dravenix_source_stamp(\"${PROJECT_SOURCE_DIR}\")
+    set(ENV{SOURCE_DATE_EPOCH} \${DRAVENIX_SOURCE_DATE_EPOCH})
+endif()")
+endif()
+
+# The module is loaded, not linked: CMake makes no import library for it,
+# and only the loadable file is installed.
 install(TARGETS Dravenix LIBRARY DESTINATION ${DRAVENIX_INSTALL_MODULEDIR})
+# Windows hosts that link the DLL at build time after all: the export list
+# and the import libraries made from it (ReleaseBuild.cmake), beside the
+# other link-time files.
+if(WIN32 AND PROJECT_IS_TOP_LEVEL)
+    install(FILES ${DRAVENIX_DEF} ${DRAVENIX_IMPORT_LIBRARIES}
+        DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/include/Dravenix.h
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES
@@ -84,30 +106,52 @@ if(NOT PROJECT_IS_TOP_LEVEL)
     return()
 endif()
 
-# Release archives: Dravenix-<version>-<platform>, a .tar.gz for Linux and a
-# .zip for Windows, named by what a host must match: its operating system and
-# its pointer size.
+# Release archives: Dravenix-<version>-<commit>-<platform>, a .tar.gz for
+# Linux and a .zip for Windows, named by what they were built from and what a
+# host must match: its operating system and its pointer size.
+#
+#   cmake --build <build-folder> --target release-archive
+#
+# installs the tree, stripped, into a staging folder, adds the archive's own
+# README.txt and LICENSE at its top, packs it with pack_release.py (the same
+# tree gives the same bytes, whatever the time, zone, umask, user or listing
+# order) into DRAVENIX_RELEASE_DIR and writes SHA256SUMS beside it. The
+# commit and the time are taken then (SourceStamp.cmake). CPack is not used:
+# its archive writer records the builder's times, zone, umask and user.
 if(WIN32)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         set(DRAVENIX_PLATFORM windows-x64)
     else()
         set(DRAVENIX_PLATFORM windows-x86)
     endif()
-    set(CPACK_GENERATOR ZIP)
+    set(dravenix_archive_format zip)
 else()
     string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" DRAVENIX_PLATFORM)
-    set(CPACK_GENERATOR TGZ)
+    set(dravenix_archive_format tar.gz)
 endif()
-set(CPACK_PACKAGE_NAME Dravenix)
-set(CPACK_PACKAGE_VENDOR "the Dravenix authors")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_FILE_NAME Dravenix-${PROJECT_VERSION}-${DRAVENIX_PLATFORM})
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
-# The archives ship the build the test suite ran on, less its debug
-# information.
-set(CPACK_STRIP_FILES ON)
-set(CPACK_VERBATIM_VARIABLES ON)
-include(CPack)
+set(DRAVENIX_RELEASE_DIR ${PROJECT_BINARY_DIR} CACHE PATH
+    "Folder that receives the release archives and their SHA256SUMS")
+find_program(DRAVENIX_PYTHON NAMES python3 python
+    DOC "Python 3, which packs the release archives")
+add_custom_target(release-archive
+    COMMAND ${CMAKE_COMMAND}
+        -DBINARY_DIR=${PROJECT_BINARY_DIR}
+        -DCONFIG=$<CONFIG>
+        -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+        -DVERSION=${PROJECT_VERSION}
+        -DPLATFORM=${DRAVENIX_PLATFORM}
+        -DFORMAT=${dravenix_archive_format}
+        -DMODULE=${DRAVENIX_INSTALL_MODULEDIR}/${DRAVENIX_MODULE_FILE}
+        -DOUTPUT_DIR=${DRAVENIX_RELEASE_DIR}
+        -DPYTHON=${DRAVENIX_PYTHON}
+        -DREPRODUCIBLE=${DRAVENIX_REPRODUCIBLE}
+        -P ${CMAKE_CURRENT_LIST_DIR}/ReleaseArchive.cmake
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/ReleaseArchive.cmake
+        ${CMAKE_CURRENT_LIST_DIR}/pack_release.py
+        ${CMAKE_CURRENT_LIST_DIR}/archive-README.txt.in
+    USES_TERMINAL
+    VERBATIM)
+add_dependencies(release-archive Dravenix)
+if(TARGET dravenix_import_libraries)
+    add_dependencies(release-archive dravenix_import_libraries)
+endif()

@@ -268,6 +268,58 @@ TEST_F(Fault, WritesToAFullDeviceReportTheFailure)
     EXPECT_EQ(contents("neighbour"), (Bytes{'s', 'a', 'f', 'e'}));
 }
 
+// Every call that makes the C runtime write buffered output out, on a full
+// device: the output is lost, and the call reports it where it can; FileClose
+// (or FileCloseAll) reports it whichever call made the write-out. A refused
+// seek writes nothing out and leaves the output buffered for the close. (A
+// close alone: WritesToAFullDeviceReportTheFailure.)
+TEST_F(Fault, OutputLostOnAFullDeviceIsReportedWhicheverCallWritesItOut)
+{
+    const std::string device = full_device();
+    if (device.empty())
+        GTEST_SKIP() << "no full device on this system";
+    constexpr double not_checked = -99;
+    using Call = double (*)(const Api &, double);
+    const Call read8 = [](const Api &dx, double h) { return dx.FileRead8(h); };
+    const Call read32 = [](const Api &dx, double h) { return dx.FileRead32(h); };
+    const Call refused_seek = [](const Api &dx, double h) { return dx.FileSeek(h, -1, 0); };
+    const Call seek_start = [](const Api &dx, double h) { return dx.FileSeek(h, 0, 0); };
+    const Call seek_here = [](const Api &dx, double h) { return dx.FileSeek(h, 0, 1); };
+    const Call tell = [](const Api &dx, double h) { return dx.FileTell(h); };
+    const struct {
+        const char *mode;
+        const char *call;
+        Call make;
+        double result;
+        double position_after;  // FileTell after the call
+        bool close_all;         // closed by FileCloseAll rather than FileClose
+    } rows[] = {
+        {"w+b", "FileRead8", read8, -1, not_checked, false},
+        {"wb", "FileRead8", read8, -1, not_checked, false},
+        {"r+b", "FileRead8", read8, -1, not_checked, false},
+        {"w+b", "FileRead32", read32, 0, not_checked, false},
+        {"r+b", "FileRead8, then FileCloseAll", read8, -1, not_checked, true},
+        {"wb", "FileSeek(h, -1, 0)", refused_seek, -1, 5, false},
+        {"w+b", "FileSeek(h, -1, 0)", refused_seek, -1, 5, false},
+        {"wb", "FileSeek(h, 0, 0)", seek_start, -1, not_checked, false},
+        {"wb", "FileSeek(h, 0, 1), then FileCloseAll", seek_here, -1, not_checked, true},
+        {"wb", "FileTell", tell, 5, 5, false},
+    };
+    for (const auto &row : rows) {
+        const std::string name = std::string(row.mode) + ", " + row.call;
+        const double h = dx.FileOpen(device.c_str(), row.mode);
+        ASSERT_EQ(h, 0) << name;
+        EXPECT_EQ(dx.FileWriteString(h, "hello"), 5) << name;
+        EXPECT_EQ(row.make(dx, h), row.result) << name;
+        EXPECT_EQ(dx.FileIsEOF(h), 0) << name << ": a failed write-out is no end of file";
+        if (row.position_after != not_checked) {
+            EXPECT_EQ(dx.FileTell(h), row.position_after) << name;
+        }
+        EXPECT_EQ(row.close_all ? dx.FileCloseAll() : dx.FileClose(h), -1)
+            << name << ": the output never reached the device";
+    }
+}
+
 #if defined(__linux__)
 
 // A pipe has no position: FileTell and FileSeek fail, while bytes still

@@ -6,9 +6,17 @@
 # through pkg-config, and both example hosts. Builds a host project that
 # takes Dravenix each of the three ways (installed package, add_subdirectory,
 # FetchContent) and copies the module beside its host, and checks that a
-# subproject brings nothing of Dravenix's tests and no -Werror. Builds the release archives,
-# compares their contents with the expected lists, and runs hosts against
-# the module each archive holds (the Windows ones under wine).
+# subproject brings nothing of Dravenix's tests and no -Werror.
+#
+# Release archives: builds each one twice with its release workflow, once
+# here and once in a clone of the same source at another depth, seen through
+# disorderfs (another listing order), as another user, under another time
+# zone and umask and a clock 400 days ahead, and compares the two archives
+# and the two build folders' modules byte for byte, printing the checksums.
+# Then compares each archive's contents with the expected list, and builds
+# and runs hosts against the module each unpacked archive holds (the Windows
+# ones under wine): the consumer project, and on Windows hosts linked at
+# build time through the archive's import libraries.
 # Runs from the repository root, as root, on a fresh Debian 12 machine.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -16,7 +24,8 @@ root=$PWD
 
 export DEBIAN_FRONTEND=noninteractive
 apt-get install -y -q --no-install-recommends \
-    cmake ninja-build g++ gcc binutils python3 pkg-config git
+    cmake ninja-build g++ gcc binutils python3 pkg-config git \
+    llvm-14 clang-14 lld-14 disorderfs faketime
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -112,8 +121,7 @@ build_for_packaging() {
     cmake --build "build/package-$1" -j2
 }
 
-# The files of an installed tree or an unpacked archive, given where the
-# platform puts the module.
+# The files of an installed tree, given where the platform puts the module.
 #   expected_contents <module-path>
 expected_contents() {
     printf '%s\n' "$1" \
@@ -128,18 +136,18 @@ expected_contents() {
         share/doc/Dravenix/examples/example_host.py | sort
 }
 
-# Packs an archive with CPack, lists it, compares the list with the expected
-# one and unpacks it into the scratch folder.
-#   pack_and_check <build-folder> <archive-name> <module-path>
-pack_and_check() {
-    local build=$1 archive=$2 module=$3
-    local top=${archive%.tar.gz}
-    top=${top%.zip}
-    (cd "$build" && cpack >/dev/null)
-    echo "$archive ($(wc -c <"$build/$archive") bytes):"
-    cmake -E tar tf "$build/$archive" | grep -v '/$' | sort | tee "$scratch/$top.list" | sed 's/^/  /'
-    diff -u <(expected_contents "$module" | sed "s|^|$top/|") "$scratch/$top.list"
-    (cd "$scratch" && cmake -E tar xf "$root/$build/$archive")
+# The files of a release archive: the installed tree, with the export list
+# and both import libraries on Windows, and the archive's own README and
+# LICENSE at its top.
+#   expected_archive_contents <platform> <module-path>
+expected_archive_contents() {
+    {
+        expected_contents "$2"
+        printf '%s\n' README.txt LICENSE
+        case $1 in
+        windows-*) printf '%s\n' lib/Dravenix.def lib/libDravenix.dll.a lib/Dravenix.lib ;;
+        esac
+    } | sort
 }
 
 echo "--- version and changelog"
@@ -185,49 +193,230 @@ mkdir "$scratch/examples"
 (cd "$scratch/examples" &&
     report python3 "$root/examples/example_host.py" "$prefix/lib/Dravenix.so" example_py.bin)
 
+source .ci/wine.sh
+install_windows_toolchains
+
+echo "--- release archives: the second source tree"
+# A clone of this tree's commit at another depth, with this tree's
+# uncommitted changes copied in, so that both trees hold the same source.
+# It is owned by the second builder and built through disorderfs, which
+# lists every folder in reverse order.
+second=$(mktemp -d)
+chmod 755 "$second"
+trap 'fusermount -u "$second/view" 2>/dev/null || true; rm -rf "$scratch" "$second"' EXIT
+second_source=$second/one/two/three/four/Dravenix
+git clone --quiet --no-hardlinks --no-checkout "$root" "$second_source"
+# This tree's HEAD, which need not be on a branch.
+git -C "$second_source" fetch --quiet "$root" HEAD
+git -C "$second_source" checkout --quiet --detach FETCH_HEAD
+test "$(git -C "$second_source" rev-parse HEAD)" = "$head"
+if ! git diff --quiet HEAD; then
+    echo "NOTE: both trees build this tree's uncommitted changes (archives named -dirty)"
+    git diff HEAD --binary | git -C "$second_source" apply
+fi
+git ls-files -z --others --exclude-standard | tar --null -T - -cf - | tar -C "$second_source" -xf -
+mkdir "$second/home" "$second/view"
+second_tree=$second_source
+second_user=nobody
+if ! chown -R nobody:nogroup "$second" ||
+    ! setpriv --reuid=nobody --regid=nogroup --clear-groups true 2>/dev/null; then
+    echo "WARNING: the second build runs as $(id -un) too: no user nobody to run it" >&2
+    second_user=$(id -un)
+fi
+if disorderfs --reverse-dirents=yes --multi-user=yes "$second_source" "$second/view" >/dev/null 2>&1; then
+    second_tree=$second/view
+else
+    echo "WARNING: no disorderfs mount (FUSE): the second build sees the usual listing order" >&2
+fi
+second_clock=(faketime -f +400d)
+"${second_clock[@]}" true 2>/dev/null || {
+    echo "WARNING: faketime does not run: the second build keeps the real clock" >&2
+    second_clock=()
+}
+# The first build: this tree, UTC, umask 022, now. The second: another
+# user, a zone 12:45 ahead of UTC, umask 077, 400 days from now.
+#   first_build <command...>, second_build <command...>
+first_build() {
+    (umask 022 && TZ=UTC0 "$@")
+}
+second_build() {
+    if [ "$second_user" = nobody ]; then
+        setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env \
+            env HOME="$second/home" TZ=CHAST-12:45 "${second_clock[@]}" \
+            sh -c 'umask 077 && cd "$0" && exec "$@"' "$second_tree" "$@"
+    else
+        (cd "$second_tree" && umask 077 &&
+            HOME="$second/home" USER=dravenix-second LOGNAME=dravenix-second \
+            TZ=CHAST-12:45 "${second_clock[@]}" "$@")
+    fi
+}
+echo "first build: $root, $(id -un), TZ=UTC0, umask 022"
+echo "second build: $second_tree, $second_user, TZ=CHAST-12:45, umask 077, clock ${second_clock[*]:-unchanged}"
+
+# The archives' names: the version, the first 7 digits of the commit (and
+# -dirty for uncommitted changes to tracked files), the platform.
+tag=g$(git rev-parse HEAD | cut -c1-7)
+[ -z "$(git status --porcelain --untracked-files=no)" ] || tag=$tag-dirty
+
+# Builds a release archive with its workflow in both trees, and compares the
+# archives and the build folders' modules byte for byte. Prints the
+# checksums; on a difference, what differs.
+#   release_twice <platform> <archive-name> <module-file>
+release_twice() {
+    local platform=$1 archive=$2 module=$3 file different=0 start=$SECONDS
+    if ! first_build cmake --workflow --preset "release-$platform" --fresh >"$scratch/first.log" 2>&1; then
+        cat "$scratch/first.log"
+        return 1
+    fi
+    if ! second_build cmake --workflow --preset "release-$platform" --fresh >"$scratch/second.log" 2>&1; then
+        cat "$scratch/second.log"
+        return 1
+    fi
+    echo "release-$platform built twice in $((SECONDS - start)) s:"
+    for file in "release/$archive" "release-$platform/$module"; do
+        sha256sum "build/$file" "$second_tree/build/$file" | sed 's/^/  /'
+        if ! cmp -s "build/$file" "$second_tree/build/$file"; then
+            echo "$file: the two builds differ"
+            different=1
+        fi
+    done
+    if [ "$different" = 1 ]; then
+        diff <(cmake -E tar tvf "build/release/$archive") \
+             <(cmake -E tar tvf "$second_tree/build/release/$archive") || true
+        return 1
+    fi
+    grep -F "  $archive" build/release/SHA256SUMS >/dev/null ||
+        { echo "build/release/SHA256SUMS does not list $archive"; return 1; }
+    (cd build/release && sha256sum --check --ignore-missing --quiet SHA256SUMS)
+}
+
+# Lists an archive, compares the list with the expected one, checks that
+# its members come in sorted order, and unpacks it into the scratch folder.
+#   check_archive <platform> <archive-name> <module-path>
+check_archive() {
+    local platform=$1 archive=$2 module=$3
+    local top=${archive%.tar.gz}
+    top=${top%.zip}
+    echo "$archive ($(wc -c <"build/release/$archive") bytes):"
+    cmake -E tar tf "build/release/$archive" | sed 's|/$||' >"$scratch/$top.order"
+    python3 -c 'import sys; names = [line.rstrip("\n").split("/") for line in open(sys.argv[1])]
+sys.exit(names != sorted(names))' "$scratch/$top.order" ||
+        { echo "$archive: members not in sorted order"; return 1; }
+    cmake -E tar tf "build/release/$archive" | grep -v '/$' | sort | tee "$scratch/$top.list" | sed 's/^/  /'
+    diff -u <(expected_archive_contents "$platform" "$module" | sed "s|^|$top/|") "$scratch/$top.list"
+    (cd "$scratch" && cmake -E tar xf "$root/build/release/$archive")
+    grep -q "^Built from commit $(git rev-parse HEAD)" "$scratch/$top/README.txt" ||
+        { echo "$top/README.txt does not name commit $(git rev-parse HEAD)"; return 1; }
+}
+
 echo "--- Linux release archive"
-linux_top=Dravenix-$version-linux-x86_64
-pack_and_check build/package-linux "$linux_top.tar.gz" lib/Dravenix.so
+linux_top=Dravenix-$version-$tag-linux-x86_64
+release_twice linux "$linux_top.tar.gz" Dravenix.so
+check_archive linux "$linux_top.tar.gz" lib/Dravenix.so
+cmake -DMODULE="$scratch/$linux_top/lib/Dravenix.so" "-DEXPECTED=$export_names" -DNM=nm \
+    -DREADELF=readelf -P tests/check_exports.cmake
+# The Linux module is hardened: full RELRO (read-only after immediate
+# binding).
+readelf -d "$scratch/$linux_top/lib/Dravenix.so" | grep 'FLAGS.*BIND_NOW' >/dev/null &&
+    readelf -lW "$scratch/$linux_top/lib/Dravenix.so" | grep GNU_RELRO >/dev/null ||
+    { echo "the Linux module is not linked with -z relro -z now"; exit 1; }
 # An unpacked archive is a prefix of its own: find_package and the Python
 # host work from it as from an installed tree.
 run_consumer consumer-linux-archive "$scratch/$linux_top" -DCMAKE_PREFIX_PATH="$scratch/$linux_top"
 (cd "$scratch/examples" &&
     report python3 "$root/examples/example_host.py" "$scratch/$linux_top/lib/Dravenix.so" archive_py.bin)
 
-source .ci/wine.sh
-
-# Windows: the archives of both pointer sizes, and the consumer project
-# cross-built against each unpacked archive, its hosts run under wine.
+# Windows: the archives of both pointer sizes; the consumer project
+# cross-built against each unpacked archive, and hosts linked through its
+# import libraries, run under wine.
 for arch in x86 x64; do
-    preset=windows-$arch
-    echo "--- $preset release archive"
-    install_windows_toolchains
-    build_for_packaging "$preset" >/dev/null
-    windows_top=Dravenix-$version-$preset
-    pack_and_check "build/package-$preset" "$windows_top.zip" bin/Dravenix.dll
+    platform=windows-$arch
+    echo "--- $platform release archive"
+    windows_top=Dravenix-$version-$tag-$platform
+    package=$scratch/$windows_top
+    release_twice "$platform" "$windows_top.zip" Dravenix.dll
+    check_archive "$platform" "$windows_top.zip" bin/Dravenix.dll
     # Stripping leaves the export and import tables as the test suite saw
     # them (its calling-convention check needs the symbols, so it runs on
     # the unstripped build only).
-    objdump=$(sed -n 's/^CMAKE_OBJDUMP:[A-Z]*=//p' "build/package-$preset/CMakeCache.txt")
-    cmake -DOBJDUMP="$objdump" -DMODULE="$scratch/$windows_top/bin/Dravenix.dll" \
+    cache=build/release-$platform/CMakeCache.txt
+    objdump=$(sed -n 's/^CMAKE_OBJDUMP:[A-Z]*=//p' "$cache")
+    cmake -DOBJDUMP="$objdump" -DMODULE="$package/bin/Dravenix.dll" \
         "-DEXPECTED=$export_names" -P tests/check_pe_module.cmake
-    toolchain=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "build/package-$preset/CMakeCache.txt")
+    toolchain=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$cache")
+    # The toolchain's C compiler, as the toolchain file names it.
+    compiler=${objdump%-objdump}-gcc-posix
+
+    # Hosts that link the DLL at build time: with MinGW gcc through each
+    # import library, and with clang for the MSVC target and lld-link (the
+    # MSVC-compatible linker) through Dravenix.lib, with no C runtime.
+    linked=$scratch/linked-$platform
+    mkdir "$linked"
+    cp "$package/bin/Dravenix.dll" "$linked/"
+    "$compiler" -Wall -Wextra -Werror -I"$package/include" tests/package/linked_host.c \
+        -L"$package/lib" -lDravenix -o "$linked/linked_mingw.exe"
+    "$compiler" -Wall -Wextra -Werror -I"$package/include" tests/package/linked_host.c \
+        "$package/lib/Dravenix.lib" -o "$linked/linked_msvc_lib.exe"
+    if [ "$arch" = x64 ]; then
+        msvc_target=x86_64-pc-windows-msvc machine=i386:x86-64 kill_at=()
+    else
+        msvc_target=i686-pc-windows-msvc machine=i386 kill_at=(-k)
+    fi
+    printf 'LIBRARY kernel32.dll\nEXPORTS\n    ExitProcess%s\n' "$([ "$arch" = x86 ] && echo @4)" \
+        >"$linked/kernel32.def"
+    llvm-dlltool-14 "${kill_at[@]}" -m "$machine" -d "$linked/kernel32.def" -l "$linked/kernel32.lib"
+    clang-14 --target="$msvc_target" -O1 -msse2 -ffreestanding -fno-stack-protector \
+        -Wall -Wextra -Werror -DDRAVENIX_NO_CRT -I"$package/include" \
+        -c tests/package/linked_host.c -o "$linked/linked_host.obj"
+    lld-link-14 /nologo /subsystem:console /entry:mainCRTStartup /nodefaultlib \
+        $([ "$arch" = x86 ] && echo /safeseh:no) "$linked/linked_host.obj" \
+        "$package/lib/Dravenix.lib" "$linked/kernel32.lib" /out:"$linked/linked_lld_link.exe"
+    for host in linked_mingw linked_msvc_lib linked_lld_link; do
+        "$objdump" -p "$linked/$host.exe" | grep 'DLL Name: Dravenix.dll' >/dev/null ||
+            { echo "$host.exe does not import Dravenix.dll"; exit 1; }
+    done
+
     # A cross build finds packages only below its system root, so the
     # package folder is named directly.
     consumer_arguments=(-DCMAKE_TOOLCHAIN_FILE="$toolchain"
-        -DDravenix_DIR="$scratch/$windows_top/lib/cmake/Dravenix")
-    # Where 32-bit wine cannot run, the consumer is still built, but its
-    # hosts are not run.
+        -DDravenix_DIR="$package/lib/cmake/Dravenix")
+    # Where 32-bit wine cannot run, the consumer and the linked hosts are
+    # still built, but not run.
     if [ "$arch" = x86 ] && ! runs_32bit_wine; then
-        build_consumer "consumer-$preset" "$scratch/$windows_top" "${consumer_arguments[@]}"
-        echo "WARNING: $preset consumer built but NOT RUN: this machine cannot run 32-bit wine" >&2
+        build_consumer "consumer-$platform" "$package" "${consumer_arguments[@]}"
+        echo "WARNING: $platform consumer and linked hosts built but NOT RUN: this machine cannot run 32-bit wine" >&2
         continue
     fi
-    run_consumer "consumer-$preset" "$scratch/$windows_top" "${consumer_arguments[@]}"
+    run_consumer "consumer-$platform" "$package" "${consumer_arguments[@]}"
     if [ "$arch" = x64 ]; then
-        echo "--- $preset host with the module beside it: installed package"
-        cmake --install "build/package-$preset" --prefix "$scratch/prefix-$preset" >/dev/null
-        consume package "way-package-$preset" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-            -DDravenix_DIR="$scratch/prefix-$preset/lib/cmake/Dravenix"
+        wine_arch=win64 wine_loader=/usr/lib/wine/wine64
+    else
+        wine_arch=win32 wine_loader=/usr/lib/wine/wine
+    fi
+    for host in linked_mingw linked_msvc_lib linked_lld_link; do
+        status=0
+        output=$(cd "$linked" && WINEPREFIX="$linked/wineprefix" WINEARCH=$wine_arch \
+            WINEDEBUG=-all "$wine_loader" "$host.exe" 2>"$linked/$host.stderr") || status=$?
+        if [ "$status" -ne 0 ]; then
+            echo "$output"
+            cat "$linked/$host.stderr"
+            # Without a C runtime the exit code says which calls failed.
+            echo "$host.exe failed: exit code $status"
+            exit 1
+        fi
+        if [ "$host" = linked_lld_link ]; then
+            output="exit code 0: every call gave what it should"
+        fi
+        echo "$host.exe: $(tr -d '\r' <<<"$output")"
+    done
+    if [ "$arch" = x64 ]; then
+        echo "--- $platform host with the module beside it: installed package"
+        cmake --install "build/release-$platform" --prefix "$scratch/prefix-$platform" >/dev/null
+        consume package "way-package-$platform" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+            -DDravenix_DIR="$scratch/prefix-$platform/lib/cmake/Dravenix"
     fi
 done
+fusermount -u "$second/view" 2>/dev/null || true
+echo "--- release archives, two builds of each identical:"
+sed 's/^/  /' build/release/SHA256SUMS
+echo "package check: $SECONDS s"
