@@ -71,13 +71,11 @@ inline void set_access(Stream &stream, const char *mode)
 }
 
 // A write the host asked for failed. On a stream open for writing that
-// means a write-out failed, and whatever it carried is gone; on one open
-// only for reading nothing was ever accepted, so nothing is lost.
-inline void note_write_failure(Stream &stream)
-{
-    if (stream.writable)
-        stream.output_lost = true;
-}
+// means a write-out failed, and whatever it carried is gone: recorded, and
+// the stream set to go on from where the file truly stands. On one open
+// only for reading nothing was ever accepted, so nothing is lost. In each
+// layer's stream.cpp: only failures come here.
+void note_write_failure(Stream &stream);
 
 // A put's result, passed on, with a failure noted.
 inline int noted_put(Stream &stream, int written)

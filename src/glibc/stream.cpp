@@ -27,11 +27,45 @@ int close_stream(Stream &stream)
     return std::fclose(stream.file);
 }
 
+namespace {
+
+// Drops glibc's buffer and its record of the descriptor's offset, so that
+// the stream reads, writes and tells from wherever the descriptor is.
+// glibc's buffer pointers and its offset record are public fields; the
+// state is the one glibc leaves after a seek, bar the record.
+void drop_buffer(FILE *file)
+{
+    __fpurge(file);
+    file->_IO_read_base = file->_IO_read_ptr = file->_IO_read_end = file->_IO_buf_base;
+    file->_IO_write_base = file->_IO_write_ptr = file->_IO_write_end = file->_IO_buf_base;
+    file->_offset = -1;
+}
+
+// A write-out that fails may leave glibc's buffer out of step with the
+// descriptor: when the seek back over read-ahead that comes before the
+// write fails, glibc keeps the output and its idea of the position, while
+// the descriptor stands after the read-ahead. The output is reported lost
+// either way, so the buffer goes, and the stream goes on where the
+// descriptor stands, which is then where FileTell says.
+void lose_output(Stream &stream)
+{
+    stream.output_lost = true;
+    drop_buffer(stream.file);
+}
+
+} // namespace
+
+void note_write_failure(Stream &stream)
+{
+    if (stream.writable)
+        lose_output(stream);
+}
+
 bool write_out(Stream &stream)
 {
     if (fflush_unlocked(stream.file) == 0)
         return true;
-    stream.output_lost = true;
+    lose_output(stream);
     return false;
 }
 
@@ -81,9 +115,7 @@ bool seek_target(FILE *file, std::int64_t here, std::int64_t offset, int *origin
 // here: it was written out before the seek.
 void forget_position(FILE *file, std::int64_t before)
 {
-    __fpurge(file);
-    file->_IO_read_base = file->_IO_read_ptr = file->_IO_read_end = file->_IO_buf_base;
-    file->_IO_write_base = file->_IO_write_ptr = file->_IO_write_end = file->_IO_buf_base;
+    drop_buffer(file);
     file->_offset = lseek(fileno(file), static_cast<off_t>(before), SEEK_SET);
 }
 

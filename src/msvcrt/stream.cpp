@@ -49,6 +49,12 @@ bool write_out(Stream &stream)
 
 } // namespace
 
+void note_write_failure(Stream &stream)
+{
+    if (stream.writable)
+        stream.output_lost = true;
+}
+
 bool open_stream(Stream &stream, const char *name, const char *mode)
 {
     if (!mode_is_accepted(mode))

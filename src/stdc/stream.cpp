@@ -100,6 +100,12 @@ int resynchronise(Stream &stream)
 
 } // namespace
 
+void note_write_failure(Stream &stream)
+{
+    if (stream.writable)
+        stream.output_lost = true;
+}
+
 bool open_stream(Stream &stream, const char *name, const char *mode)
 {
     if (!mode_is_standard(mode))
