@@ -170,6 +170,12 @@ struct FileModel {
 
 constexpr std::int64_t unknown = -1;
 
+#if defined(DRAVENIX_STREAM_LAYER_stdc)
+constexpr bool portable_layer = true;
+#else
+constexpr bool portable_layer = false;
+#endif
+
 struct StreamModel {
     const Mode *mode = nullptr;
     std::int64_t position = 0;  // unknown after FileTell gave -1
@@ -651,6 +657,12 @@ private:
         const bool refused_target =
             end_uncertain ? m.chaos_from == SIZE_MAX && offset < 0 && longest + offset < 0
                           : base != unknown && (base + offset < 0 || offset > INT64_MAX - base);
+        // The portable layer judges a target from the current position or
+        // the end of an append stream only once the stream's output is out:
+        // standard C tells no position for that output before. If writing
+        // it out fails, the output is lost (and reported), and the stream
+        // stands where the file now ends.
+        const bool may_write_out = portable_layer && s.mode->append && origin != 0;
         snapshot();
         const double got = dx_.FileSeek(handle(f), static_cast<double>(offset), origin);
         note(got, "FileSeek(" + h(f) + ", " + number(static_cast<double>(offset)) + ", " +
@@ -660,7 +672,7 @@ private:
                 breach(faulted() ? seek_touched : diverged, "a refused target was not refused");
             // Unless the system refused to give the position the target is
             // found from: then the stream cannot tell the target is refused.
-            if (writes_during(f) > 0 && injected_during(faults::sys_lseek) == 0)
+            if (writes_during(f) > 0 && injected_during(faults::sys_lseek) == 0 && !may_write_out)
                 breach(seek_touched, "a refused target wrote output out (" +
                                          std::to_string(writes_during(f)) + " writes)");
             if (faulted()) {
@@ -669,8 +681,9 @@ private:
                 // own business.
                 if (injected_during(faults::sys_lseek) > 0)
                     s.eof = unknown;
+                const bool output_lost = may_write_out && failed_writes_during(f) > 0;
                 const std::int64_t t = tell(f);
-                if (s.position != unknown && t != unknown && t != s.position)
+                if (s.position != unknown && t != unknown && t != s.position && !output_lost)
                     breach(seek_touched, "a refused target moved the stream from " +
                                              std::to_string(s.position));
                 s.position = t;

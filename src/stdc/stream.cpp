@@ -2,6 +2,10 @@
 // positions where the system has them.
 #include "stream.h"
 
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/stat.h>
+#endif
+
 #include <climits>
 #include <cstring>
 #include <limits>
@@ -14,6 +18,17 @@ namespace {
 // position that a long cannot hold is refused rather than cut.
 #if defined(_POSIX_VERSION) && _POSIX_VERSION >= 200112L
 using Position = off_t;
+// Where the file will end once the stream's output is out, or -1 where
+// that is unknown. POSIX tells a regular file's length without a seek,
+// which would write the output out first; output still buffered ends where
+// the stream stands (`writing_to`, or -1 when nothing is buffered).
+std::int64_t known_end(FILE *file, std::int64_t writing_to)
+{
+    struct stat status;
+    if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode))
+        return -1;
+    return status.st_size > writing_to ? status.st_size : writing_to;
+}
 int seek_to(FILE *file, Position position) { return fseeko(file, position, SEEK_SET); }
 int seek_here(FILE *file) { return fseeko(file, 0, SEEK_CUR); }
 int seek_to_end(FILE *file, Position offset) { return fseeko(file, offset, SEEK_END); }
@@ -24,6 +39,7 @@ int seek_to(FILE *file, Position position) { return std::fseek(file, position, S
 int seek_here(FILE *file) { return std::fseek(file, 0, SEEK_CUR); }
 int seek_to_end(FILE *file, Position offset) { return std::fseek(file, offset, SEEK_END); }
 Position tell(FILE *file) { return std::ftell(file); }
+std::int64_t known_end(FILE *, std::int64_t) { return -1; }
 #endif
 
 // position + offset, when that is a position: not before the start, not
@@ -57,17 +73,6 @@ bool mode_is_standard(const char *mode)
            std::strcmp(rest, "b+") == 0;
 }
 
-// Writes out the stream's output: false, with the loss recorded, when
-// that fails. What a C library keeps of output it could not write out is
-// its own affair; the file does not have it.
-bool write_out(Stream &stream)
-{
-    if (std::fflush(stream.file) == 0)
-        return true;
-    stream.output_lost = true;
-    return false;
-}
-
 // Positions the stream at `position`: the end-of-file indicator is then
 // clear, and either direction may come next.
 bool move_to(Stream &stream, std::int64_t position)
@@ -80,22 +85,45 @@ bool move_to(Stream &stream, std::int64_t position)
 }
 
 // After a failed fseek standard C does not say where a stream reads: a C
-// library may have dropped its buffer, or moved the descriptor and not its
-// own record of it. Once an fseek to where ftell says has succeeded, the
-// stream reads and writes there; if none does, it is unpositioned. A
-// stream with no position at all (a pipe) is left as it is. The
-// end-of-file indicator is kept as the failed seek left it.
+// library may have dropped its buffer, moved the descriptor and not its
+// own record of it, or filled the buffer from elsewhere and kept pointers
+// into it (glibc, when a seek fails after its read-ahead). The stream goes
+// back to where ftell says by way of the end of the file, a place outside
+// anything still buffered, so that what it then reads comes from the file;
+// if that fails, it is unpositioned. A stream with no position at all (a
+// pipe) is left as it is. The end-of-file indicator is kept as the failed
+// seek left it.
 int resynchronise(Stream &stream)
 {
     const bool was_at_end = at_end_of_file(stream);
     const std::int64_t at = tell(stream.file);
     if (at < 0)
         return -1;
-    if (move_to(stream, at))
+    if (seek_to_end(stream.file, 0) == 0 && move_to(stream, at))
         stream.end_of_file_kept = was_at_end;
     else
         stream.direction = Direction::unpositioned;
     return -1;
+}
+
+// Output that failed to reach the file is recorded for FileClose. What a
+// C library keeps of it, and where it then thinks the stream stands, is
+// its own affair (glibc, for one, may keep a position the descriptor does
+// not have), so the stream is set anew where ftell says.
+void lose_output(Stream &stream)
+{
+    stream.output_lost = true;
+    resynchronise(stream);
+}
+
+// Writes out the stream's output: false, with the loss recorded, when
+// that fails.
+bool write_out(Stream &stream)
+{
+    if (std::fflush(stream.file) == 0)
+        return true;
+    lose_output(stream);
+    return false;
 }
 
 } // namespace
@@ -103,7 +131,7 @@ int resynchronise(Stream &stream)
 void note_write_failure(Stream &stream)
 {
     if (stream.writable)
-        stream.output_lost = true;
+        lose_output(stream);
 }
 
 bool open_stream(Stream &stream, const char *name, const char *mode)
@@ -163,11 +191,12 @@ bool turn_to_writing(Stream &stream)
 
 // The target is worked out first, so that one before the start of the
 // file or out of range is refused before the C library touches the stream.
-// Only an append stream's output goes out before that: where it stands is
-// known only then. A target that reaches back from the end, or forward
-// from it where positions are narrower than 64 bits (and the target may lie
-// past the largest), takes a look at the end first, and comes back when it
-// is refused.
+// Only an append stream's output goes out before that: standard C tells no
+// position for it until then. A target from the end is found from the
+// file's length where the system tells it; elsewhere the stream looks at
+// the end first, which writes the output out, and comes back when the
+// target is refused. That look is needed for a target back from the end,
+// and forward from it where positions are narrower than 64 bits.
 int seek_stream(Stream &stream, std::int64_t offset, int origin)
 {
     FILE *file = stream.file;
@@ -175,18 +204,27 @@ int seek_stream(Stream &stream, std::int64_t offset, int origin)
         return -1;
     if (stream.appending && stream.direction == Direction::writing && !write_out(stream))
         return -1;
-    constexpr bool narrow_positions = sizeof(Position) < sizeof(std::int64_t);
-    const bool end_first = origin == SEEK_END && (offset < 0 || (narrow_positions && offset > 0));
-    const bool from_here = origin == SEEK_CUR || end_first;
+    const bool from_here = origin != SEEK_SET;
     const bool was_at_end = from_here && at_end_of_file(stream);
     const std::int64_t here = from_here ? stream_position(stream) : -1;
     std::int64_t target = offset;
     if (origin == SEEK_CUR &&
         (here < 0 || !add_offset(here, offset, &target) || !fits_position(target)))
         return -1;
+    if (origin == SEEK_END) {
+        const bool buffered = stream.direction == Direction::writing;
+        const std::int64_t end = buffered && here < 0 ? -1 : known_end(file, buffered ? here : -1);
+        if (end >= 0) {
+            if (!add_offset(end, offset, &target) || !fits_position(target))
+                return -1;
+            origin = SEEK_SET;
+        }
+    }
     if (stream.direction == Direction::writing && !write_out(stream))
         return -1;
     if (origin == SEEK_END) {
+        constexpr bool narrow_positions = sizeof(Position) < sizeof(std::int64_t);
+        const bool end_first = offset < 0 || (narrow_positions && offset > 0);
         if (seek_to_end(file, static_cast<Position>(end_first ? 0 : offset)) != 0)
             return resynchronise(stream);
         stream.direction = Direction::none;
