@@ -285,6 +285,7 @@ TEST_F(Fault, OutputLostOnAFullDeviceIsReportedWhicheverCallWritesItOut)
     const Call refused_seek = [](const Api &dx, double h) { return dx.FileSeek(h, -1, 0); };
     const Call seek_start = [](const Api &dx, double h) { return dx.FileSeek(h, 0, 0); };
     const Call seek_here = [](const Api &dx, double h) { return dx.FileSeek(h, 0, 1); };
+    const Call seek_end = [](const Api &dx, double h) { return dx.FileSeek(h, 0, 2); };
     const Call tell = [](const Api &dx, double h) { return dx.FileTell(h); };
     const struct {
         const char *mode;
@@ -303,6 +304,7 @@ TEST_F(Fault, OutputLostOnAFullDeviceIsReportedWhicheverCallWritesItOut)
         {"w+b", "FileSeek(h, -1, 0)", refused_seek, -1, 5, false},
         {"wb", "FileSeek(h, 0, 0)", seek_start, -1, not_checked, false},
         {"wb", "FileSeek(h, 0, 1), then FileCloseAll", seek_here, -1, not_checked, true},
+        {"wb", "FileSeek(h, 0, 2)", seek_end, -1, not_checked, false},
         {"wb", "FileTell", tell, 5, 5, false},
     };
     for (const auto &row : rows) {
