@@ -74,25 +74,31 @@ namespace {
 // Where a seek would go, worked out before glibc touches the stream: glibc
 // writes the buffer out before it refuses a target before the start, and
 // drops it when that write fails. false for a target before the start or
-// past the range of a position. A stream whose position or length glibc
-// cannot find (a pipe, a device) keeps the origin glibc is given.
+// past the range of a position, and for one counted from a position the
+// system would not tell (`here` is -1), or from an end that unwritten
+// output ending there may push out: a pipe has none to count from, and a
+// file whose descriptor would not say where it stands is not moved on
+// guesswork. A device, whose length glibc cannot find, keeps the origin
+// glibc is given.
 bool seek_target(FILE *file, std::int64_t here, std::int64_t offset, int *origin,
                  std::int64_t *target)
 {
+    const bool unwritten = has_unwritten_output(file);
+    if (here < 0 && (*origin == SEEK_CUR || (*origin == SEEK_END && unwritten)))
+        return false;
     std::int64_t base = 0;
     if (*origin == SEEK_CUR) {
         base = here;
     } else if (*origin == SEEK_END) {
         struct stat status;
-        if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) {
+        if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode))
             base = -1;
-        } else {
-            // Unwritten output may reach past the file's end: the end is
-            // where it stops, which is where the stream stands.
+        else
             base = status.st_size;
-            if (has_unwritten_output(file) && here > base)
-                base = here;
-        }
+        // Unwritten output may reach past the file's end: the end is where
+        // it stops, which is where the stream stands.
+        if (base >= 0 && unwritten && here > base)
+            base = here;
     }
     if (base < 0) {
         *target = offset;
