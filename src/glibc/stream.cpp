@@ -5,6 +5,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace dravenix {
 
 bool open_stream(Stream &stream, const char *name, const char *mode)
@@ -116,13 +118,19 @@ bool seek_target(FILE *file, std::int64_t here, std::int64_t offset, int *origin
 // offset still describe the old place: reads would then come from one
 // place and FileTell would name another. Dropping the buffer and the
 // record makes glibc ask the system again, and the descriptor goes back
-// to where the stream stood; if even that fails, the stream reads, writes
-// and tells from wherever the descriptor is. The stream holds no output
-// here: it was written out before the seek.
+// to where the stream stood (`before`, when the system told it); failing
+// that, the stream reads, writes and tells from wherever the descriptor
+// is. A descriptor that cannot seek at all (a pipe, a terminal) never
+// moved, and its buffer holds bytes nothing could read again: it is left
+// as it is. The stream holds no output here: it was written out before
+// the seek.
 void forget_position(FILE *file, std::int64_t before)
 {
+    if (before < 0 && lseek(fileno(file), 0, SEEK_CUR) < 0 && errno == ESPIPE)
+        return;
     drop_buffer(file);
-    file->_offset = lseek(fileno(file), static_cast<off_t>(before), SEEK_SET);
+    if (before >= 0)
+        file->_offset = lseek(fileno(file), static_cast<off_t>(before), SEEK_SET);
 }
 
 } // namespace
@@ -141,10 +149,7 @@ int seek_stream(Stream &stream, std::int64_t offset, int origin)
         return -1;
     if (fseeko(file, static_cast<off_t>(target), origin) == 0)
         return 0;
-    // A stream with no position (a pipe) has none to lose, and its
-    // buffer holds bytes no seek can bring back.
-    if (here >= 0)
-        forget_position(file, here);
+    forget_position(file, here);
     return -1;
 }
 

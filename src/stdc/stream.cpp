@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #endif
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <limits>
@@ -90,16 +91,22 @@ bool move_to(Stream &stream, std::int64_t position)
 // into it (glibc, when a seek fails after its read-ahead). The stream goes
 // back to where ftell says by way of the end of the file, a place outside
 // anything still buffered, so that what it then reads comes from the file;
-// if that fails, it is unpositioned. A stream with no position at all (a
-// pipe) is left as it is. The end-of-file indicator is kept as the failed
-// seek left it.
+// if that fails, it is unpositioned. Where ftell says nothing, the stream
+// stays at the end of the file, which is then where it reads, writes and
+// tells; a stream that cannot seek at all (a pipe: ESPIPE, which POSIX
+// and Windows both give) is left as it is. The end-of-file indicator is
+// kept as the failed seek left it.
 int resynchronise(Stream &stream)
 {
     const bool was_at_end = at_end_of_file(stream);
     const std::int64_t at = tell(stream.file);
-    if (at < 0)
+    if (seek_to_end(stream.file, 0) != 0) {
+        if (at >= 0 || errno != ESPIPE)
+            stream.direction = Direction::unpositioned;
         return -1;
-    if (seek_to_end(stream.file, 0) == 0 && move_to(stream, at))
+    }
+    stream.direction = Direction::none;
+    if (at < 0 || move_to(stream, at))
         stream.end_of_file_kept = was_at_end;
     else
         stream.direction = Direction::unpositioned;
