@@ -18,11 +18,15 @@
 namespace dravenix {
 
 // POSIX has byte calls that skip the stream's lock, which the one caller
-// at a time the module serves does not need.
+// at a time the module serves does not need: a few of them move a value
+// faster than one fwrite, which takes the lock. Without them, each call
+// takes it, and one fwrite or fread per value is the cheaper road.
 #if defined(_POSIX_THREAD_SAFE_FUNCTIONS) && _POSIX_THREAD_SAFE_FUNCTIONS > 0
+constexpr bool unlocked_bytes = true;
 inline int read_one(FILE *file) { return getc_unlocked(file); }
 inline int write_one(int byte, FILE *file) { return putc_unlocked(byte, file); }
 #else
+constexpr bool unlocked_bytes = false;
 inline int read_one(FILE *file) { return std::fgetc(file); }
 inline int write_one(int byte, FILE *file) { return std::fputc(byte, file); }
 #endif
@@ -54,7 +58,7 @@ inline int put_byte(Stream &stream, int byte)
 }
 
 // Standard C does not show the buffer: values go through read_item and
-// write_item, one call each.
+// write_item.
 inline const unsigned char *take_buffered(Stream &, int)
 {
     return nullptr;
@@ -69,17 +73,26 @@ inline int read_item(Stream &stream, unsigned char *item, int width)
 {
     if (!ready_to_read(stream))
         return 0;
-    return static_cast<int>(std::fread(item, 1, static_cast<std::size_t>(width), stream.file));
+    if (!unlocked_bytes)
+        return static_cast<int>(std::fread(item, 1, static_cast<std::size_t>(width), stream.file));
+    int got = 0;
+    for (int byte; got < width && (byte = read_one(stream.file)) != EOF; ++got)
+        item[got] = static_cast<unsigned char>(byte);
+    return got;
 }
 
 inline bool write_item(Stream &stream, const unsigned char *item, int width)
 {
     if (!ready_to_write(stream))
         return false;
-    if (std::fwrite(item, static_cast<std::size_t>(width), 1, stream.file) == 1)
-        return true;
-    note_write_failure(stream);
-    return false;
+    bool written = true;
+    if (!unlocked_bytes)
+        written = std::fwrite(item, static_cast<std::size_t>(width), 1, stream.file) == 1;
+    for (int i = 0; unlocked_bytes && written && i < width; ++i)
+        written = write_one(item[i], stream.file) != EOF;
+    if (!written)
+        note_write_failure(stream);
+    return written;
 }
 
 // Turning to reading writes the output out first, so one bulk read loses
