@@ -94,6 +94,31 @@ inline std::int64_t noted_write(Stream &stream, std::size_t written, std::size_t
     return -1;
 }
 
+// A value's bytes one call at a time, for layers whose byte calls cost
+// less than one call for the whole value: up to `width` bytes from
+// next_byte, stopping at its first EOF (how many), or all `width` bytes to
+// put_byte, stopping at its first EOF (false, with the failure noted).
+template <typename NextByte>
+inline int gather_bytes(unsigned char *item, int width, NextByte next_byte)
+{
+    int got = 0;
+    for (int byte; got < width && (byte = next_byte()) != EOF; ++got)
+        item[got] = static_cast<unsigned char>(byte);
+    return got;
+}
+
+template <typename PutByte>
+inline bool scatter_bytes(Stream &stream, const unsigned char *item, int width, PutByte put_byte)
+{
+    for (int i = 0; i < width; ++i) {
+        if (put_byte(item[i]) == EOF) {
+            note_write_failure(stream);
+            return false;
+        }
+    }
+    return true;
+}
+
 // Opens the named file in the mode, as fopen does, into `stream` (file and
 // access). false when the runtime would not take the mode or cannot open
 // the name; the stream is then left empty.

@@ -1,6 +1,7 @@
 // Seek, tell and the end-of-file indicator.
 #include "dravenix_test.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
@@ -170,6 +171,48 @@ TEST_F(Position, ASeekTheSystemRefusesGoesOnWhereFileTellSays)
             EXPECT_EQ(dx.FileRead8(h), bytes[next + 1]) << mode;
             EXPECT_EQ(dx.FileClose(h), 0) << mode;
         }
+    }
+}
+
+// An update stream turns from reading to writing, and back, with no seek
+// between: the write lands where the reading stopped, whatever the stream
+// read ahead, and the read goes on after the written bytes. A write-only
+// append stream stands at the end from the start.
+TEST_F(Position, StreamsTurnWithoutASeekAndAppendFromTheEnd)
+{
+    const struct {
+        const char *mode;
+        std::size_t length;  // of the file before
+        int reads;           // FileRead8 calls first
+        double tell_after_write;
+        double read_after_write;  // the next FileRead8: byte 2, or -1 at the end
+    } rows[] = {
+        {"r+b", 3000, 1, 2, 2},    // far more than one read-ahead's worth left
+        {"r+b", 100, 1, 2, 2},
+        {"r+b", 3, 3, 4, -1},      // at the end: the write extends the file
+        {"ab", 10, 0, 11, -1},     // starts at the end; reads fail
+        {"a+b", 10, 1, 11, -1},    // reads from 0, writes at the end
+    };
+    for (const auto &row : rows) {
+        Bytes bytes(row.length);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<unsigned char>(i * 3 + 1);
+        const double h = open_with("f", bytes, row.mode);
+        const std::string name = std::string(row.mode) + " on " + std::to_string(row.length);
+        if (row.mode[0] == 'a') {
+            EXPECT_EQ(dx.FileTell(h), row.mode[1] == '+' ? 0 : 10) << name;
+        }
+        for (int i = 0; i < row.reads; ++i)
+            EXPECT_EQ(dx.FileRead8(h), bytes[static_cast<std::size_t>(i)]) << name;
+        EXPECT_EQ(dx.FileWrite8(h, 238), 238) << name;
+        EXPECT_EQ(dx.FileTell(h), row.tell_after_write) << name;
+        EXPECT_EQ(dx.FileRead8(h), row.read_after_write == -1 ? -1 : bytes[2]) << name;
+        EXPECT_EQ(dx.FileClose(h), 0) << name;
+        Bytes expected = bytes;
+        const std::size_t at = static_cast<std::size_t>(row.tell_after_write) - 1;
+        expected.resize(std::max(expected.size(), at + 1));
+        expected[at] = 238;
+        EXPECT_EQ(contents("f"), expected) << name;
     }
 }
 

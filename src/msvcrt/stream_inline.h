@@ -90,23 +90,14 @@ inline int read_item(Stream &stream, unsigned char *item, int width)
 {
     if (!ready_to_read(stream))
         return 0;
-    int got = 0;
-    for (int byte; got < width && (byte = _fgetc_nolock(stream.file)) != EOF; ++got)
-        item[got] = static_cast<unsigned char>(byte);
-    return got;
+    return gather_bytes(item, width, [&] { return _fgetc_nolock(stream.file); });
 }
 
 inline bool write_item(Stream &stream, const unsigned char *item, int width)
 {
-    if (!ready_to_write(stream))
-        return false;
-    for (int i = 0; i < width; ++i) {
-        if (_fputc_nolock(item[i], stream.file) == EOF) {
-            note_write_failure(stream);
-            return false;
-        }
-    }
-    return true;
+    return ready_to_write(stream) &&
+           scatter_bytes(stream, item, width,
+                         [&](int byte) { return _fputc_nolock(byte, stream.file); });
 }
 
 // ready_to_read writes out an update stream's output first, so one bulk

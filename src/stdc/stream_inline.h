@@ -73,26 +73,22 @@ inline int read_item(Stream &stream, unsigned char *item, int width)
 {
     if (!ready_to_read(stream))
         return 0;
-    if (!unlocked_bytes)
-        return static_cast<int>(std::fread(item, 1, static_cast<std::size_t>(width), stream.file));
-    int got = 0;
-    for (int byte; got < width && (byte = read_one(stream.file)) != EOF; ++got)
-        item[got] = static_cast<unsigned char>(byte);
-    return got;
+    if (unlocked_bytes)
+        return gather_bytes(item, width, [&] { return read_one(stream.file); });
+    return static_cast<int>(std::fread(item, 1, static_cast<std::size_t>(width), stream.file));
 }
 
 inline bool write_item(Stream &stream, const unsigned char *item, int width)
 {
     if (!ready_to_write(stream))
         return false;
-    bool written = true;
-    if (!unlocked_bytes)
-        written = std::fwrite(item, static_cast<std::size_t>(width), 1, stream.file) == 1;
-    for (int i = 0; unlocked_bytes && written && i < width; ++i)
-        written = write_one(item[i], stream.file) != EOF;
-    if (!written)
-        note_write_failure(stream);
-    return written;
+    if (unlocked_bytes)
+        return scatter_bytes(stream, item, width,
+                             [&](int byte) { return write_one(byte, stream.file); });
+    if (std::fwrite(item, static_cast<std::size_t>(width), 1, stream.file) == 1)
+        return true;
+    note_write_failure(stream);
+    return false;
 }
 
 // Turning to reading writes the output out first, so one bulk read loses
