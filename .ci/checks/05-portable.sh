@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -q --no-install-recommends cmake ninja-build g++ gcc libgtest-dev
+source .ci/apt.sh
+apt_install cmake ninja-build g++ gcc libgtest-dev
 
 cmake --preset linux-portable --fresh >/dev/null
 cmake --build --preset linux-portable -j2

@@ -7,8 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 export DEBIAN_FRONTEND=noninteractive
+source .ci/apt.sh
 source .ci/wine.sh
-apt-get install -y -q --no-install-recommends cmake ninja-build libgtest-dev
+apt_install cmake ninja-build libgtest-dev
 install_windows_toolchains
 
 # Where the kernel runs no 32-bit code, qemu-user can run wine's 32-bit
@@ -19,7 +20,7 @@ install_windows_toolchains
 # as one process.
 run_x86_suite_under_qemu() {
     local entry=/proc/sys/fs/binfmt_misc/dravenix-i386
-    apt-get install -y -q --no-install-recommends qemu-user
+    apt_install qemu-user
     mountpoint -q /proc/sys/fs/binfmt_misc ||
         mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
     echo ':dravenix-i386:M::\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:' \

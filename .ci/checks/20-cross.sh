@@ -13,7 +13,8 @@ cd "$(dirname "$0")/../.."
 arches=(s390x aarch64)
 
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -q --no-install-recommends \
+source .ci/apt.sh
+apt_install \
     cmake ninja-build g++ gcc binutils libgtest-dev qemu-user musl musl-dev musl-tools \
     g++-s390x-linux-gnu binutils-s390x-linux-gnu \
     g++-aarch64-linux-gnu binutils-aarch64-linux-gnu

@@ -13,8 +13,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 export DEBIAN_FRONTEND=noninteractive
+source .ci/apt.sh
 source .ci/wine.sh
-apt-get install -y -q --no-install-recommends \
+apt_install \
     cmake ninja-build g++ gcc libgtest-dev qemu-user musl musl-dev musl-tools \
     g++-s390x-linux-gnu g++-aarch64-linux-gnu >/dev/null
 install_windows_toolchains

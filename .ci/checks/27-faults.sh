@@ -12,7 +12,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -q --no-install-recommends cmake ninja-build g++ gcc libgtest-dev >/dev/null
+source .ci/apt.sh
+apt_install cmake ninja-build g++ gcc libgtest-dev >/dev/null
 
 sequences=${DRAVENIX_FAULT_SEQUENCES:-2000}
 seed=${DRAVENIX_FAULT_SEED:-5000}

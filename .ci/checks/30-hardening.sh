@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -q --no-install-recommends \
+source .ci/apt.sh
+apt_install \
     cmake ninja-build g++ gcc libgtest-dev clang-14 libclang-rt-14-dev clang-tidy-14 \
     cppcheck valgrind gcovr >/dev/null
 

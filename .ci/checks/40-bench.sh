@@ -9,8 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 export DEBIAN_FRONTEND=noninteractive
+source .ci/apt.sh
 source .ci/wine.sh
-apt-get install -y -q --no-install-recommends \
+apt_install \
     cmake ninja-build g++ gcc binutils libbenchmark-dev
 install_windows_toolchains
 

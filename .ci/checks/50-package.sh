@@ -23,7 +23,8 @@ cd "$(dirname "$0")/../.."
 root=$PWD
 
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -q --no-install-recommends \
+source .ci/apt.sh
+apt_install \
     cmake ninja-build g++ gcc binutils python3 pkg-config git \
     llvm-14 clang-14 lld-14 disorderfs faketime
 
