@@ -15,8 +15,7 @@ install_windows_toolchains() {
     # wine32:i386 can clash with amd64 libraries newer than the i386 ones
     # while the mirror syncs. 64-bit wine does without it, and the x86
     # checks then skip with a warning, as where 32-bit code cannot run.
-    apt_install wine32:i386 ||
-        echo "WARNING: wine32:i386 could not be installed: the x86 checks will skip" >&2
+    apt_install_optional wine32:i386 "the x86 checks under wine skip" || true
     apt_install wine wine64
 }
 
@@ -33,4 +32,15 @@ runs_32bit_wine() {
             return 1
         fi
     done
+}
+
+# Why runs_32bit_wine said no, for the warning of a check that skips.
+no_32bit_wine_reason() {
+    if [ ! -x /usr/lib/wine/wine ]; then
+        echo "32-bit wine (wine32:i386) is not installed"
+    elif grep -qsx enabled /proc/sys/fs/binfmt_misc/dravenix-i386; then
+        echo "32-bit programs start only under qemu-i386"
+    else
+        echo "this machine cannot execute 32-bit code ($(/usr/lib/wine/wine --version 2>&1 | tail -n 1))"
+    fi
 }
