@@ -92,7 +92,17 @@ TEST_F(Windows, ImportsOnlyTheSystemDlls)
     if (entry.VirtualAddress != 0)
         for (auto *d = at_rva<IMAGE_IMPORT_DESCRIPTOR>(module, entry.VirtualAddress); d->Name != 0; ++d)
             imported.insert(lower(at_rva<char>(module, d->Name)));
+#if defined(_UCRT) || defined(_MSC_VER)
+    // UCRT's functions come through its api-ms-win-crt-* names (or
+    // ucrtbase.dll itself), and nothing from msvcrt.dll.
+    EXPECT_EQ(imported.count("kernel32.dll"), 1u);
+    for (const std::string &dll : imported)
+        EXPECT_TRUE(dll == "kernel32.dll" || dll == "ucrtbase.dll" ||
+                    dll.rfind("api-ms-win-crt-", 0) == 0)
+            << dll;
+#else
     EXPECT_EQ(imported, (std::set<std::string>{"kernel32.dll", "msvcrt.dll"}));
+#endif
     EXPECT_EQ(nt_headers(module)
                   ->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT]
                   .VirtualAddress,
