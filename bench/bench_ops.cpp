@@ -259,6 +259,8 @@ int print_ratio_table(const std::vector<Rounds> &rounds, bool threaded)
         double target = target_ratio(ops[i], threaded);
         if (portable_layer && target != no_target)
             target = portable_target;
+        if (ucrt_layer)
+            target = ucrt_target;
         const bool met = target == no_target || ratio <= target;
         missed += met ? 0 : 1;
         char target_text[16] = "-";

@@ -65,6 +65,15 @@ constexpr bool portable_layer = false;
 #endif
 constexpr double portable_target = 1.25;
 
+// The UCRT layer (src/ucrt/) is held to one target for every pair, in
+// either kind of host: ahead of the bare UCRT calls, or within 1.1 of them.
+#ifdef DRAVENIX_UCRT_STREAMS
+constexpr bool ucrt_layer = true;
+#else
+constexpr bool ucrt_layer = false;
+#endif
+constexpr double ucrt_target = 1.1;
+
 using LibraryWrite = double (*)(double, double);
 using LibraryRead = double (*)(double);
 

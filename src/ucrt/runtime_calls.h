@@ -54,7 +54,10 @@ inline FILE *open_file(const char *name, const char *mode)
 
 inline int flush(FILE *file) { return _fflush_nolock(file); }
 
-constexpr bool unlocked_bytes = true;
+// Bytes go one lock-free call each. A wider value goes in one lock-free
+// block call, the bare fread or fwrite without its lock: UCRT's byte calls
+// are real calls, not macros, and two to eight of them cost more.
+constexpr bool unlocked_bytes = false;
 inline int read_one(FILE *file) { return _fgetc_nolock(file); }
 inline int write_one(int byte, FILE *file) { return _fputc_nolock(byte, file); }
 
