@@ -77,6 +77,12 @@ for arch in x64 x86; do
         >/dev/null && cmake --build --preset $preset -j2"
     step "$preset: export and import tables" \
         cmake --build --preset "$preset" --target check-dll
+    if [ "$arch" = x86 ]; then
+        # SSE2 only, read from the DLL's code: no x87 control-word switch,
+        # no x87 load of FileWriteDouble's value.
+        step "$preset: x87 work in the exports" bash tests/check_x86_conversions.sh \
+            --fail-on-fldcw --fail-on-write-double-x87-load "build/$preset/Dravenix.dll"
+    fi
 
     if [ "$arch" = x86 ] && ! runs_32bit_wine; then
         echo "WARNING: $preset suite, differential run and benchmark NOT RUN: this machine" \
