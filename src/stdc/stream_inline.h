@@ -56,7 +56,7 @@ inline int read_item(Stream &stream, unsigned char *item, int width)
 {
     if (!ready_to_read(stream))
         return 0;
-    if (unlocked_bytes)
+    if constexpr (unlocked_bytes)
         return gather_bytes(item, width, [&] { return read_one(stream.file); });
     return static_cast<int>(read_block(item, static_cast<std::size_t>(width), stream.file));
 }
@@ -65,7 +65,7 @@ inline bool write_item(Stream &stream, const unsigned char *item, int width)
 {
     if (!ready_to_write(stream))
         return false;
-    if (unlocked_bytes)
+    if constexpr (unlocked_bytes)
         return scatter_bytes(stream, item, width,
                              [&](int byte) { return write_one(byte, stream.file); });
     if (write_block(item, static_cast<std::size_t>(width), stream.file) ==
