@@ -63,6 +63,15 @@ quick_bench() {
     [ "$rows" -eq 24 ] || { echo "expected 24 timed rows, found $rows" >&2; return 1; }
 }
 
+# The version resource's U.S. English block and names, decompiled by windres.
+version_resource() {
+    local resource
+    resource=$(i686-w64-mingw32-windres -i "$1" -O rc)
+    grep -F 'BLOCK "040904E4"' <<<"$resource"
+    grep -F 'VALUE "ProductName", "Dravenix"' <<<"$resource"
+    grep -F 'VALUE "OriginalFilename", "Dravenix"' <<<"$resource"
+}
+
 for arch in x64 x86; do
     preset=windows-ucrt-$arch
     case $arch in
@@ -82,6 +91,9 @@ for arch in x64 x86; do
         # no x87 load of FileWriteDouble's value.
         step "$preset: x87 work in the exports" bash tests/check_x86_conversions.sh \
             --fail-on-fldcw --fail-on-write-double-x87-load "build/$preset/Dravenix.dll"
+        # The version resource, read from the file (the suite reads it
+        # through Windows' own calls where it runs).
+        step "$preset: version resource" version_resource "build/$preset/Dravenix.dll"
     fi
 
     if [ "$arch" = x86 ] && ! runs_32bit_wine; then
