@@ -257,8 +257,8 @@ int print_ratio_table(const std::vector<Rounds> &rounds, bool threaded)
             continue;
         const double ratio = median(rounds[i].ratio);
         double target = target_ratio(ops[i], threaded);
-        if (portable_layer && target != no_target)
-            target = portable_target;
+        if (layer_target.ratio != no_target && (layer_target.every_pair || target != no_target))
+            target = layer_target.ratio;
         const bool met = target == no_target || ratio <= target;
         missed += met ? 0 : 1;
         char target_text[16] = "-";

@@ -55,15 +55,21 @@ struct Targets {
     double windows;  // msvcrt locks its streams either way
 };
 
-// The portable stream layer (src/stdc/) has one target for every pair that
-// has one on the platform, in either kind of host: within 1.25 times the
-// bare calls.
-#ifdef DRAVENIX_PORTABLE_STREAMS
-constexpr bool portable_layer = true;
+// Layers held to one target, in either kind of host: the portable stream
+// layer (src/stdc/) for every pair that has one on the platform, within
+// 1.25 times the bare calls; the UCRT layer (src/ucrt/) for every pair,
+// ahead of the bare UCRT calls or within 1.1 of them.
+struct LayerTarget {
+    double ratio;        // no_target: the ops' own targets
+    bool every_pair;     // also the pairs that have none on the platform
+};
+#if defined(DRAVENIX_PORTABLE_STREAMS)
+constexpr LayerTarget layer_target = {1.25, false};
+#elif defined(DRAVENIX_UCRT_STREAMS)
+constexpr LayerTarget layer_target = {1.1, true};
 #else
-constexpr bool portable_layer = false;
+constexpr LayerTarget layer_target = {no_target, false};
 #endif
-constexpr double portable_target = 1.25;
 
 using LibraryWrite = double (*)(double, double);
 using LibraryRead = double (*)(double);

@@ -1,7 +1,7 @@
 // The benchmark's platform part on Windows: LoadLibrary, as a host loads the
-// module, and QueryPerformanceCounter. msvcrt.dll, whose stdio both the
-// module and the bare calls use, locks its stream on every call whether or
-// not a second thread exists.
+// module, and QueryPerformanceCounter. The C runtime (msvcrt.dll or UCRT),
+// whose stdio both the module and the bare calls use, locks its stream on
+// every call whether or not a second thread exists.
 
 #include "bench_ops.h"
 

@@ -2,12 +2,19 @@
 #   - the export directory names the module "Dravenix.dll";
 #   - EXPECTED (names separated by commas), in its order, are the exports
 #     numbered 1, 2, ... and there are no others;
-#   - it imports from KERNEL32.dll and msvcrt.dll only, so it needs no
-#     compiler runtime DLL beside it;
+#   - it imports from KERNEL32.dll and its C runtime only (RUNTIME: msvcrt,
+#     msvcrt.dll; ucrt, UCRT's api-ms-win-crt-*.dll or ucrtbase.dll, and
+#     then never msvcrt.dll), so it needs no compiler runtime DLL beside it;
 #   - with CDECL set (32-bit x86), no export removes its own arguments
 #     ("ret $n"): the caller does, as C hosts expect.
-# Usage: cmake -DOBJDUMP=... -DMODULE=... -DEXPECTED=a,b,... [-DCDECL=ON] -P check_pe_module.cmake
+# Usage: cmake -DOBJDUMP=... -DMODULE=... -DEXPECTED=a,b,... [-DRUNTIME=ucrt] [-DCDECL=ON]
+#              -P check_pe_module.cmake
 string(REPLACE "," ";" EXPECTED "${EXPECTED}")
+if(RUNTIME STREQUAL "ucrt")
+    set(runtime_dlls "ucrtbase\\.dll|api-ms-win-crt-[a-z0-9-]+\\.dll")
+else()
+    set(runtime_dlls "msvcrt\\.dll")
+endif()
 execute_process(COMMAND ${OBJDUMP} -p ${MODULE}
     OUTPUT_VARIABLE headers RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -57,7 +64,7 @@ foreach(line IN LISTS imports)
     string(REGEX REPLACE "^DLL Name: " "" dll "${line}")
     string(TOLOWER "${dll}" dll)
     list(APPEND imported ${dll})
-    if(NOT dll MATCHES "^(kernel32|msvcrt)\\.dll$")
+    if(NOT dll MATCHES "^(kernel32\\.dll|${runtime_dlls})$")
         string(APPEND failures "  imports ${dll}, which is not a system DLL\n")
     endif()
 endforeach()

@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -133,10 +133,18 @@ protected:
         return dx.FileOpen(path(name).c_str(), mode);
     }
 
+    // Files are read and made through C's streams, not C++'s file streams:
+    // the UCRT builds link a libstdc++ compiled for msvcrt.dll, whose
+    // file streams hold msvcrt.dll's smaller mbstate_t.
     Bytes contents(const std::string &name) const
     {
-        std::ifstream in(path(name), std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        Bytes bytes;
+        if (std::FILE *in = std::fopen(path(name).c_str(), "rb")) {
+            for (int byte; (byte = std::fgetc(in)) != EOF;)
+                bytes.push_back(static_cast<unsigned char>(byte));
+            std::fclose(in);
+        }
+        return bytes;
     }
 
     bool exists(const std::string &name) const { return std::filesystem::exists(path(name)); }
@@ -144,9 +152,10 @@ protected:
     // Makes a file with exactly these bytes and opens it for reading.
     double open_with(const std::string &name, const Bytes &bytes, const char *mode = "rb")
     {
-        std::ofstream(path(name), std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
+        if (std::FILE *out = std::fopen(path(name).c_str(), "wb")) {
+            std::fwrite(bytes.data(), 1, bytes.size(), out);
+            std::fclose(out);
+        }
         return open(name, mode);
     }
 

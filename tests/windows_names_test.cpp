@@ -2,7 +2,7 @@
 // path each is given, and files made through the DLL found again by their
 // UTF-16 names.
 #include "dravenix_test.h"
-#include "msvcrt/file_names.h"
+#include "win/file_names.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
-// What only the Windows build has: export numbers, the module's own name,
-// its imports, the version resource, msvcrt.dll's fopen modes and text mode,
+// What only the Windows builds have: export numbers, the module's own name,
+// its imports, the version resource, the runtime's fopen modes and text mode,
 // the runtime's 64-bit seek, and Windows' own file faults (directories,
 // files open elsewhere, read-only files).
 #include "dravenix_test.h"
@@ -92,7 +92,17 @@ TEST_F(Windows, ImportsOnlyTheSystemDlls)
     if (entry.VirtualAddress != 0)
         for (auto *d = at_rva<IMAGE_IMPORT_DESCRIPTOR>(module, entry.VirtualAddress); d->Name != 0; ++d)
             imported.insert(lower(at_rva<char>(module, d->Name)));
+#if defined(_UCRT) || defined(_MSC_VER)
+    // UCRT's functions come through its api-ms-win-crt-* names (or
+    // ucrtbase.dll itself), and nothing from msvcrt.dll.
+    EXPECT_EQ(imported.count("kernel32.dll"), 1u);
+    for (const std::string &dll : imported)
+        EXPECT_TRUE(dll == "kernel32.dll" || dll == "ucrtbase.dll" ||
+                    dll.rfind("api-ms-win-crt-", 0) == 0)
+            << dll;
+#else
     EXPECT_EQ(imported, (std::set<std::string>{"kernel32.dll", "msvcrt.dll"}));
+#endif
     EXPECT_EQ(nt_headers(module)
                   ->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT]
                   .VirtualAddress,
@@ -176,6 +186,33 @@ TEST_F(Windows, TextModesArePassedThrough)
     for (double byte : {'a', '\n', 'b'})
         EXPECT_EQ(dx.FileRead8(h), byte);
     EXPECT_EQ(dx.FileRead8(h), -1);
+}
+
+// In text mode a position counts the bytes in the file, where "\n" is two:
+// FileTell, seeks from the end and refused seeks agree with what is on disk.
+TEST_F(Windows, TextModePositionsCountTheBytesInTheFile)
+{
+    for (const char *mode : {"w+", "w+t", "wt+"}) {
+        const double h = open("text", mode);
+        ASSERT_EQ(h, 0) << mode;
+        EXPECT_EQ(dx.FileWriteString(h, "a\nb\n"), 4) << mode;
+        EXPECT_EQ(dx.FileTell(h), 6) << mode;
+        ASSERT_EQ(dx.FileSeek(h, 0, 0), 0) << mode;
+        const struct {
+            double byte, position_after;
+        } reads[] = {{'a', 1}, {'\n', 3}, {'b', 4}, {'\n', 6}, {-1, 6}};
+        for (const auto &read : reads) {
+            EXPECT_EQ(dx.FileRead8(h), read.byte) << mode;
+            EXPECT_EQ(dx.FileTell(h), read.position_after) << mode << " after " << read.byte;
+        }
+        ASSERT_EQ(dx.FileSeek(h, -3, 2), 0) << mode;
+        EXPECT_EQ(dx.FileRead8(h), 'b') << mode;
+        EXPECT_EQ(dx.FileSeek(h, -7, 2), -1) << mode;
+        EXPECT_EQ(dx.FileTell(h), 4) << mode;
+        EXPECT_EQ(dx.FileRead8(h), '\n') << mode;
+        ASSERT_EQ(dx.FileClose(h), 0) << mode;
+        EXPECT_EQ(contents("text"), (Bytes{'a', '\r', '\n', 'b', '\r', '\n'})) << mode;
+    }
 }
 
 // msvcrt.dll sends a mode it does not know to its invalid-parameter handler,

@@ -2,7 +2,7 @@
 // processor has: every length up to a few blocks, from every alignment,
 // with the bytes after the terminator unreadable where it lies at the end
 // of a page.
-#include "msvcrt/text_length.h"
+#include "win/text_length.h"
 
 #include <gtest/gtest.h>
 

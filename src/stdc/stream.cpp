@@ -1,10 +1,7 @@
-// The portable stream layer: standard C calls only, and POSIX's 64-bit
-// positions where the system has them.
+// The portable stream layer: standard C calls only, made through the C
+// runtime's own runtime_calls.h (libc/ for any C library: POSIX's 64-bit
+// positions where the system has them).
 #include "stream.h"
-
-#if defined(__unix__) || defined(__APPLE__)
-#include <sys/stat.h>
-#endif
 
 #include <cerrno>
 #include <climits>
@@ -13,35 +10,6 @@
 
 namespace dravenix {
 namespace {
-
-// Positions: off_t through fseeko and ftello where POSIX has them (the
-// build asks for a 64-bit off_t), else standard C's long, and then a
-// position that a long cannot hold is refused rather than cut.
-#if defined(_POSIX_VERSION) && _POSIX_VERSION >= 200112L
-using Position = off_t;
-// Where the file will end once the stream's output is out, or -1 where
-// that is unknown. POSIX tells a regular file's length without a seek,
-// which would write the output out first; output still buffered ends where
-// the stream stands (`writing_to`, or -1 when nothing is buffered).
-std::int64_t known_end(FILE *file, std::int64_t writing_to)
-{
-    struct stat status;
-    if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode))
-        return -1;
-    return status.st_size > writing_to ? status.st_size : writing_to;
-}
-int seek_to(FILE *file, Position position) { return fseeko(file, position, SEEK_SET); }
-int seek_here(FILE *file) { return fseeko(file, 0, SEEK_CUR); }
-int seek_to_end(FILE *file, Position offset) { return fseeko(file, offset, SEEK_END); }
-Position tell(FILE *file) { return ftello(file); }
-#else
-using Position = long;
-int seek_to(FILE *file, Position position) { return std::fseek(file, position, SEEK_SET); }
-int seek_here(FILE *file) { return std::fseek(file, 0, SEEK_CUR); }
-int seek_to_end(FILE *file, Position offset) { return std::fseek(file, offset, SEEK_END); }
-Position tell(FILE *file) { return std::ftell(file); }
-std::int64_t known_end(FILE *, std::int64_t) { return -1; }
-#endif
 
 // position + offset, when that is a position: not before the start, not
 // past the range of a 64-bit one. position is never negative, so only a
@@ -58,20 +26,6 @@ bool fits_position(std::int64_t value)
 {
     return value >= static_cast<std::int64_t>(std::numeric_limits<Position>::min()) &&
            value <= static_cast<std::int64_t>(std::numeric_limits<Position>::max());
-}
-
-// The modes every C library documents: r, w or a, then nothing, "b", "+",
-// "+b" or "b+". Anything else may be taken by one library, refused by the
-// next, and end the process in a third (msvcrt.dll's invalid-parameter
-// handler), so it is refused here without reaching fopen.
-bool mode_is_standard(const char *mode)
-{
-    if (mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'a')
-        return false;
-    const char *rest = mode + 1;
-    return std::strcmp(rest, "") == 0 || std::strcmp(rest, "b") == 0 ||
-           std::strcmp(rest, "+") == 0 || std::strcmp(rest, "+b") == 0 ||
-           std::strcmp(rest, "b+") == 0;
 }
 
 // Positions the stream at `position`: the end-of-file indicator is then
@@ -127,7 +81,7 @@ void lose_output(Stream &stream)
 // that fails.
 bool write_out(Stream &stream)
 {
-    if (std::fflush(stream.file) == 0)
+    if (flush(stream.file) == 0)
         return true;
     lose_output(stream);
     return false;
@@ -143,9 +97,9 @@ void note_write_failure(Stream &stream)
 
 bool open_stream(Stream &stream, const char *name, const char *mode)
 {
-    if (!mode_is_standard(mode))
+    if (!mode_is_accepted(mode))
         return false;
-    FILE *file = std::fopen(name, mode);
+    FILE *file = open_file(name, mode);
     if (file == nullptr)
         return false;
     stream.file = file;
@@ -259,21 +213,5 @@ std::int64_t stream_position(Stream &stream)
         return -1;
     return tell(stream.file);
 }
-
-namespace {
-
-// Detaching the module writes out what the host's streams still buffer, so
-// that nothing written is lost, but closes none of them: the host closes
-// its files itself. A static object's destructor runs when the module is
-// unloaded or the process ends, with any C++ compiler; a stream that cannot
-// be flushed keeps its error for the host's own close.
-struct FlushOnUnload {
-    FlushOnUnload() = default;
-    FlushOnUnload(const FlushOnUnload &) = delete;
-    FlushOnUnload &operator=(const FlushOnUnload &) = delete;
-    ~FlushOnUnload() { (void)std::fflush(nullptr); }
-} flush_on_unload;
-
-} // namespace
 
 } // namespace dravenix

@@ -1,5 +1,6 @@
-// File names on Windows, where msvcrt.dll's fopen reads a name in the ANSI
-// code page and refuses full paths of 260 characters or more.
+// File names on Windows, where the C runtime's fopen (msvcrt.dll's and
+// UCRT's alike) reads a name in the ANSI code page and refuses full paths of
+// 260 characters or more. Shared by both Windows stream layers.
 //
 // The rule: a name that is valid UTF-8 and holds at least one byte above 127
 // is UTF-8, opened through its UTF-16 form with _wfopen. Every other name

@@ -1,6 +1,6 @@
-// The length of a NUL-terminated text, many bytes at a time: msvcrt.dll's
-// strlen goes byte by byte, and on a long text would cost more than the
-// write itself.
+// The length of a NUL-terminated text, many bytes at a time, for both
+// Windows layers: msvcrt.dll's strlen goes byte by byte (so does wine's
+// UCRT), and on a long text would cost more than the write itself.
 #pragma once
 
 #include <cstddef>
