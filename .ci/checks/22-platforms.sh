@@ -49,6 +49,8 @@ if runs_32bit_linux; then
     echo "--- i686: test suite through the sysroot's loader"
     "${i686_loader[@]}" build/linux-i686/dravenix_tests --gtest_brief=1 \
         --gtest_filter=Values.DoublesKeepTheirExactBits
+    echo "i686, CMake told x86_64: 7FF0000000000001 written bit for bit" \
+         "(Values.DoublesKeepTheirExactBits)"
     ctest --preset linux-i686
 else
     echo "WARNING: i686 test suite NOT RUN: this machine cannot execute 32-bit code" >&2
