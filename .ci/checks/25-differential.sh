@@ -109,4 +109,5 @@ fi
 armhf_status=0
 wait "$armhf_run" || armhf_status=$?
 cat "$armhf_log"
+echo "differential check: $SECONDS s"
 exit "$armhf_status"
