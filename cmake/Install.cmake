@@ -21,8 +21,12 @@ endif()
 set(DRAVENIX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Dravenix)
 set(DRAVENIX_INSTALL_PKGCONFIGDIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 # The module keeps its bare name on every platform (no "lib" prefix), since
-# hosts load it by that name.
-set(DRAVENIX_MODULE_FILE Dravenix${CMAKE_SHARED_MODULE_SUFFIX})
+# hosts load it by that name; on macOS it is a dynamic library (src/).
+if(APPLE)
+    set(DRAVENIX_MODULE_FILE Dravenix${CMAKE_SHARED_LIBRARY_SUFFIX})
+else()
+    set(DRAVENIX_MODULE_FILE Dravenix${CMAKE_SHARED_MODULE_SUFFIX})
+endif()
 
 # Dravenix's own installs take their time from the source commit: GNU strip,
 # which `cmake --install --strip` and the release archives run, writes
@@ -125,8 +129,24 @@ if(WIN32)
         set(DRAVENIX_PLATFORM windows-x86)
     endif()
     set(dravenix_archive_format zip)
+elseif(APPLE)
+    # One module for Intel and Apple silicon Macs where it holds both.
+    set(dravenix_architectures ${CMAKE_OSX_ARCHITECTURES})
+    list(SORT dravenix_architectures)
+    if(dravenix_architectures STREQUAL "arm64;x86_64")
+        set(DRAVENIX_PLATFORM macos-universal)
+    elseif(CMAKE_OSX_ARCHITECTURES)
+        string(REPLACE ";" "-" DRAVENIX_PLATFORM "macos-${CMAKE_OSX_ARCHITECTURES}")
+    else()
+        set(DRAVENIX_PLATFORM macos-${CMAKE_SYSTEM_PROCESSOR})
+    endif()
+    set(dravenix_archive_format tar.gz)
 else()
-    string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" DRAVENIX_PLATFORM)
+    # A toolchain may name the platform where the processor does not say
+    # it all (cmake/linux-armhf.cmake: the hard-float ABI).
+    if(NOT DRAVENIX_PLATFORM)
+        string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" DRAVENIX_PLATFORM)
+    endif()
     set(dravenix_archive_format tar.gz)
 endif()
 set(DRAVENIX_RELEASE_DIR ${PROJECT_BINARY_DIR} CACHE PATH

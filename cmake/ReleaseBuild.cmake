@@ -10,8 +10,9 @@ endif()
 # Debian's own libraries with hardening=+all: a stack protector for every
 # function with an array or an address taken, glibc's checked string and
 # stream calls, format-string checks, and a global offset table made
-# read-only after immediate binding (full RELRO). Windows DLLs have their
-# own defaults from the linker (ASLR, DEP).
+# read-only after immediate binding (full RELRO). The macOS module gets the
+# same but RELRO, which Mach-O does not have. Windows DLLs have their own
+# defaults from the linker (ASLR, DEP).
 set(dravenix_hardening_default OFF)
 if(NOT WIN32 AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
     set(dravenix_hardening_default ON)
@@ -29,7 +30,10 @@ if(DRAVENIX_HARDENING)
         target_compile_options(Dravenix PRIVATE
             "$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
     endif()
-    target_link_options(Dravenix PRIVATE -Wl,-z,relro -Wl,-z,now)
+    # Mach-O has no RELRO; Apple's linker takes no -z.
+    if(NOT APPLE)
+        target_link_options(Dravenix PRIVATE -Wl,-z,relro -Wl,-z,now)
+    endif()
 endif()
 
 # Reproducible builds, on in the release presets: no path of the source or
@@ -48,6 +52,12 @@ if(DRAVENIX_REPRODUCIBLE)
         -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
     if(WIN32)
         target_link_options(Dravenix PRIVATE -Wl,--no-insert-timestamp)
+    endif()
+    # A Mach-O module keeps its debug information in the object files, and
+    # its debug map names them with the build folder's path and their times:
+    # Apple's linker leaves the map out with -S.
+    if(APPLE)
+        target_link_options(Dravenix PRIVATE -Wl,-S)
     endif()
 endif()
 

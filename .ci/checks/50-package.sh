@@ -15,8 +15,10 @@
 # and the two build folders' modules byte for byte, printing the checksums.
 # Then compares each archive's contents with the expected list, and builds
 # and runs hosts against the module each unpacked archive holds (the Windows
-# ones under wine): the consumer project, and on Windows hosts linked at
-# build time through the archive's import libraries.
+# ones under wine, the Linux Arm ones under qemu-user): the consumer project,
+# and on Windows hosts linked at build time through the archive's import
+# libraries. The macOS archive's module is read with LLVM's tools, and the
+# consumer project only built against it.
 # Runs from the repository root, as root, on a fresh Debian 12 machine.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -26,7 +28,9 @@ export DEBIAN_FRONTEND=noninteractive
 source .ci/apt.sh
 apt_install \
     cmake ninja-build g++ gcc binutils python3 pkg-config git \
-    llvm-14 clang-14 lld-14 disorderfs faketime
+    llvm-14 clang-14 lld-14 disorderfs faketime qemu-user \
+    g++-aarch64-linux-gnu binutils-aarch64-linux-gnu \
+    g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -243,7 +247,8 @@ first_build() {
 second_build() {
     if [ "$second_user" = nobody ]; then
         setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env \
-            env HOME="$second/home" TZ=CHAST-12:45 "${second_clock[@]}" \
+            env HOME="$second/home" TZ=CHAST-12:45 DRAVENIX_MACOS_TOOLS="${DRAVENIX_MACOS_TOOLS:-}" \
+            "${second_clock[@]}" \
             sh -c 'umask 077 && cd "$0" && exec "$@"' "$second_tree" "$@"
     else
         (cd "$second_tree" && umask 077 &&
@@ -416,6 +421,41 @@ for arch in x86 x64; do
         consume package "way-package-$platform" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
             -DDravenix_DIR="$scratch/prefix-$platform/lib/cmake/Dravenix"
     fi
+done
+# Linux on Arm and macOS, cross-built. The consumer project is cross-built
+# against each unpacked archive, and run under qemu-user for Arm; nothing
+# runs macOS code here, so its module is read with LLVM's tools instead.
+source .ci/platforms.sh
+install_macos_tools
+for platform in linux-aarch64 linux-armhf macos; do
+    echo "--- $platform release archive"
+    start=$SECONDS
+    if [ "$platform" = macos ]; then
+        top=Dravenix-$version-$tag-macos-universal module=Dravenix.dylib
+    else
+        top=Dravenix-$version-$tag-$platform module=Dravenix.so
+    fi
+    package=$scratch/$top
+    release_twice "$platform" "$top.tar.gz" "$module"
+    check_archive "$platform" "$top.tar.gz" "lib/$module"
+    cache=build/release-$platform/CMakeCache.txt
+    toolchain=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$cache")
+    consumer_arguments=(-DCMAKE_TOOLCHAIN_FILE="$toolchain"
+        -DDravenix_DIR="$package/lib/cmake/Dravenix")
+    if [ "$platform" = macos ]; then
+        cmake -DMODULE="$package/lib/$module" "-DEXPECTED=$export_names" \
+            "-DARCHITECTURES=arm64;x86_64" -DLLVM_NM=llvm-nm-14 -DLLVM_OBJDUMP=llvm-objdump-14 \
+            -DLLVM_LIPO=llvm-lipo-14 -P tests/check_macho_module.cmake
+        python3 tests/check_code_signature.py "$package/lib/$module"
+        build_consumer "consumer-$platform" "$package" "${consumer_arguments[@]}"
+        echo "consumer project built against the macOS archive (not run: no Mac)"
+    else
+        nm=$(sed -n 's/^CMAKE_NM:[A-Z]*=//p' "$cache")
+        cmake -DMODULE="$package/lib/$module" "-DEXPECTED=$export_names" -DNM="$nm" \
+            -DREADELF="${nm%-nm}-readelf" -P tests/check_exports.cmake
+        run_consumer "consumer-$platform" "$package" "${consumer_arguments[@]}"
+    fi
+    echo "$platform release archive: $((SECONDS - start)) s"
 done
 fusermount -u "$second/view" 2>/dev/null || true
 echo "--- release archives, two builds of each identical:"
