@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Failing disks: the fault runner (fuzz/fault_runner.cpp) makes seeded call
+# Failing disks: the fault runner (checkers/faults/fault_runner.cpp) makes seeded call
 # sequences on the glibc and portable builds while the write, read, lseek
 # and close system calls under the streams fail on chosen calls (EIO,
 # ENOSPC, EINTR, short writes, runs of them). It prints the sequences run,
