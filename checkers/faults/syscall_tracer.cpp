@@ -21,6 +21,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace faults {
@@ -175,6 +176,7 @@ private:
         const std::size_t slash = folder.find_last_of("/\\");
         const std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
         armed_ = Armed{};
+        descriptors_.clear();
         armed_.on = true;
         armed_.process = process_of(pid);
         armed_.plan = arming.plan;
@@ -184,8 +186,19 @@ private:
         publish();
     }
 
-    // Which of the files the descriptor is open on, or -1.
-    int file_of(pid_t pid, int descriptor) const
+    // Which of the files the descriptor is open on, or -1. Remembered
+    // until the process closes the descriptor (or the next run is armed):
+    // a number names another file only after a close.
+    int file_of(pid_t pid, int descriptor)
+    {
+        const auto key = std::make_pair(armed_.process, descriptor);
+        const auto found = descriptors_.find(key);
+        if (found != descriptors_.end())
+            return found->second;
+        return descriptors_[key] = look_up(pid, descriptor);
+    }
+
+    int look_up(pid_t pid, int descriptor) const
     {
         char link[64], target[4096];
         std::snprintf(link, sizeof link, "/proc/%d/fd/%d", static_cast<int>(pid), descriptor);
@@ -232,6 +245,8 @@ private:
                 return false;  // a path, not the descriptor alone
         }
         const int file = file_of(pid, static_cast<int>(first_argument));
+        if (kind == sys_close)
+            descriptors_.erase(std::make_pair(armed_.process, static_cast<int>(first_argument)));
         if (file < 0)
             return false;
         Tally &tally = armed_.tally;
@@ -294,6 +309,7 @@ private:
     std::set<pid_t> known_;
     std::map<pid_t, pid_t> processes_;
     std::map<pid_t, int> pending_;  // errors that replace a result at the exit
+    std::map<std::pair<pid_t, int>, int> descriptors_;  // (process, descriptor): file
 };
 
 } // namespace
