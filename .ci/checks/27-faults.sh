@@ -22,8 +22,8 @@ apt_install cmake ninja-build g++ gcc libgtest-dev >/dev/null
 install_windows_toolchains
 
 sequences=${DRAVENIX_FAULT_SEQUENCES:-2000}
-calls=${DRAVENIX_FAULT_CALLS:-60}
-faulted=${DRAVENIX_FAULT_RUNS:-4}
+calls=${DRAVENIX_FAULT_CALLS:-50}
+faulted=${DRAVENIX_FAULT_RUNS:-3}
 seed=${DRAVENIX_FAULT_SEED:-5000}
 
 check_start=$(date +%s)
@@ -32,10 +32,16 @@ failed=0
 # Builds a target of a build, configuring it first where no earlier check did.
 #   build <preset> <target>...
 build() {
-    local preset=$1
+    local preset=$1 log
     shift
+    log=$(mktemp)
     [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" -j2 --target "$@" >/dev/null
+    cmake --build --preset "$preset" -j2 --target "$@" >"$log" 2>&1 || {
+        cat "$log"
+        rm -f "$log"
+        return 1
+    }
+    rm -f "$log"
 }
 
 # The runner of one build, its sequences and its table of cases.
@@ -77,7 +83,7 @@ for preset in windows-x64 windows-x86; do
         cmake --build --preset "$preset" --target wine-prefix >/dev/null
     export WINEPREFIX="$PWD/build/$preset/wineprefix" WINEARCH="$wine_arch" WINEDEBUG=-all
     # The server starts untraced; the programs it serves are traced.
-    /usr/lib/wine/wineserver -p
+    /usr/lib/wine/wineserver -p || true  # (one already running will do)
     run "$preset" dravenix_faults.exe build/linux/dravenix_wine_tracer "$loader"
     /usr/lib/wine/wineserver -k || true
     unset WINEPREFIX WINEARCH WINEDEBUG
