@@ -58,6 +58,13 @@ struct Stream {
     // The end-of-file indicator as it stood before a positioning call that
     // the layer made on its own account cleared it; a host's seek clears it.
     bool end_of_file_kept = false;
+    // For the layers that count positions themselves rather than ask the
+    // runtime (msvcrt.dll's, on binary streams of files on disk): whether
+    // they do, and the place in the file of the first byte of the
+    // runtime's buffer, so that the stream stands that far on from it as
+    // the buffer has been read or written.
+    bool counts_positions = false;
+    std::int64_t buffer_position = 0;
 };
 
 // Fills in what a mode string allows, as fopen reads it: the first letter,
@@ -72,13 +79,29 @@ inline void set_access(Stream &stream, const char *mode)
     stream.appending = mode[0] == 'a';
 }
 
+// The stream no longer stands where the host's calls put it, or the layer
+// cannot tell: it is unpositioned, and whatever the runtime still buffers
+// for it is dropped, so that none of it reaches the file at a place nobody
+// chose. In each layer's stream.cpp.
+void lose_position(Stream &stream);
+
+// Output that never reached the file: recorded for FileClose, and the
+// stream unpositioned, since the runtime no longer stands where the host's
+// calls put it.
+inline void lose_output(Stream &stream)
+{
+    stream.output_lost = true;
+    lose_position(stream);
+}
+
 // A write the host asked for failed. On a stream open for writing that
-// means a write-out failed, and whatever it carried is gone: recorded, and
-// the stream unpositioned, since the runtime no longer stands where the
-// host's calls put it. On one open
-// only for reading nothing was ever accepted, so nothing is lost. In each
-// layer's stream.cpp: only failures come here.
-void note_write_failure(Stream &stream);
+// means a write-out failed, and whatever it carried is gone. On one open
+// only for reading nothing was ever accepted, so nothing is lost.
+inline void note_write_failure(Stream &stream)
+{
+    if (stream.writable)
+        lose_output(stream);
+}
 
 // A put's result, passed on, with a failure noted.
 inline int noted_put(Stream &stream, int written)

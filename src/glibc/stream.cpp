@@ -58,33 +58,18 @@ void drop_buffer(FILE *file)
     file->_offset = -1;
 }
 
-// The stream no longer knows where the host's calls put it: reads, writes
-// and FileTell fail until a seek succeeds. With the buffer empty, the
-// inline calls all reach the test that refuses them.
-void lose_position(Stream &stream)
-{
-    drop_buffer(stream.file);
-    stream.direction = Direction::unpositioned;
-}
+} // namespace
 
 // A write-out that fails leaves glibc's buffer and offset at a place that
 // is not the host's: glibc drops the whole buffer but moves its offset by
 // what reached the file, and when the seek back over read-ahead that comes
 // before the write fails, it keeps the output and its idea of the
-// position while the descriptor stands after the read-ahead. The output
-// is reported lost either way, and the stream is unpositioned.
-void lose_output(Stream &stream)
+// position while the descriptor stands after the read-ahead. With the
+// buffer empty, the inline calls all reach the test that refuses them.
+void lose_position(Stream &stream)
 {
-    stream.output_lost = true;
-    lose_position(stream);
-}
-
-} // namespace
-
-void note_write_failure(Stream &stream)
-{
-    if (stream.writable)
-        lose_output(stream);
+    drop_buffer(stream.file);
+    stream.direction = Direction::unpositioned;
 }
 
 bool write_out(Stream &stream)

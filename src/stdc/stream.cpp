@@ -111,16 +111,6 @@ int return_to(Stream &stream, std::int64_t here)
     return -1;
 }
 
-// Output that failed to reach the file is recorded for FileClose. What a
-// C library keeps of it, and where it then thinks the stream stands, is
-// its own affair (glibc, for one, moves its offset by what reached the
-// file and drops the rest), so the stream is unpositioned.
-void lose_output(Stream &stream)
-{
-    stream.output_lost = true;
-    stream.direction = Direction::unpositioned;
-}
-
 // Writes out the stream's output: false, with the loss recorded, when
 // that fails.
 bool write_out(Stream &stream)
@@ -133,10 +123,13 @@ bool write_out(Stream &stream)
 
 } // namespace
 
-void note_write_failure(Stream &stream)
+// Standard C drops no buffer: what a C library keeps of lost output, and
+// where it then thinks the stream stands, is its own affair (glibc, for
+// one, moves its offset by what reached the file and drops the rest). The
+// next seek that succeeds sets the stream anew.
+void lose_position(Stream &stream)
 {
-    if (stream.writable)
-        lose_output(stream);
+    stream.direction = Direction::unpositioned;
 }
 
 bool open_stream(Stream &stream, const char *name, const char *mode)
