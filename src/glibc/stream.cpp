@@ -8,6 +8,21 @@
 #include <cerrno>
 
 namespace dravenix {
+namespace {
+
+// A pipe, a socket or a terminal: the system says so, and refuses a seek
+// as one. A file whose seek fails with ESPIPE all the same is not taken
+// for one.
+bool cannot_seek(FILE *file)
+{
+    struct stat status;
+    if (fstat(fileno(file), &status) != 0 || S_ISREG(status.st_mode) || S_ISBLK(status.st_mode) ||
+        S_ISDIR(status.st_mode))
+        return false;
+    return lseek(fileno(file), 0, SEEK_CUR) < 0 && errno == ESPIPE;
+}
+
+} // namespace
 
 bool open_stream(Stream &stream, const char *name, const char *mode)
 {
@@ -31,7 +46,7 @@ bool open_stream(Stream &stream, const char *name, const char *mode)
         const off_t end = lseek(fileno(file), 0, SEEK_END);
         if (end >= 0) {
             file->_offset = end;
-        } else if (errno != ESPIPE || lseek(fileno(file), 0, SEEK_CUR) >= 0) {
+        } else if (!cannot_seek(file)) {
             std::fclose(file);
             stream = Stream{};
             return false;
@@ -147,7 +162,7 @@ std::int64_t host_position(const Stream &stream)
 void restore_position(Stream &stream, std::int64_t before)
 {
     const int descriptor = fileno(stream.file);
-    if (before < 0 && lseek(descriptor, 0, SEEK_CUR) < 0 && errno == ESPIPE)
+    if (before < 0 && cannot_seek(stream.file))
         return;
     if (before < 0) {
         lose_position(stream);
@@ -186,9 +201,17 @@ int seek_stream(Stream &stream, std::int64_t offset, int origin)
     return -1;
 }
 
+// A stream that can seek but would not tell where it stands (glibc asks
+// the system where it knows no offset, and for the end of the file under
+// an append stream's output) is unpositioned: its output goes out first,
+// to the end, where glibc's descriptor writes an append stream's output.
 std::int64_t stream_position(Stream &stream)
 {
-    return host_position(stream);
+    const std::int64_t position = host_position(stream);
+    if (position < 0 && positioned(stream) && !cannot_seek(stream.file) &&
+        write_out_pending(stream))
+        lose_position(stream);
+    return position;
 }
 
 } // namespace dravenix
