@@ -74,6 +74,20 @@ bool mode_is_standard(const char *mode)
            std::strcmp(rest, "b+") == 0;
 }
 
+// A stream that cannot seek at all (a pipe: ESPIPE, which POSIX and
+// Windows both give). Where POSIX tells what the file is, a regular file,
+// a disk or a folder is never taken for one, whatever a seek says.
+bool cannot_seek(FILE *file)
+{
+#if defined(_POSIX_VERSION) && _POSIX_VERSION >= 200112L
+    struct stat status;
+    if (fstat(fileno(file), &status) != 0 || S_ISREG(status.st_mode) || S_ISBLK(status.st_mode) ||
+        S_ISDIR(status.st_mode))
+        return false;
+#endif
+    return tell(file) < 0 && errno == ESPIPE;
+}
+
 // Positions the stream at `position`: the end-of-file indicator is then
 // clear, and either direction may come next.
 bool move_to(Stream &stream, std::int64_t position)
@@ -93,13 +107,12 @@ bool move_to(Stream &stream, std::int64_t position)
 // file, a place outside anything still buffered, so that what it then
 // reads comes from the file, and stands there only when ftell agrees;
 // otherwise, or where that place is unknown, it is unpositioned. A stream
-// that cannot seek at all (a pipe: ESPIPE, which POSIX and Windows both
-// give) is left as it is. The end-of-file indicator is kept as it was.
+// that cannot seek at all is left as it is. The end-of-file indicator is kept as it was.
 int return_to(Stream &stream, std::int64_t here)
 {
     const bool was_at_end = at_end_of_file(stream);
     if (here < 0) {
-        if (tell(stream.file) >= 0 || errno != ESPIPE)
+        if (!cannot_seek(stream.file))
             stream.direction = Direction::unpositioned;
         return -1;
     }
@@ -146,8 +159,7 @@ bool open_stream(Stream &stream, const char *name, const char *mode)
     // first write. A stream that cannot seek at all (a pipe) has no
     // position to stand at; any other that cannot find its end does not
     // open.
-    if (stream.appending && !stream.readable && seek_to_end(file, 0) != 0 &&
-        (errno != ESPIPE || tell(file) >= 0)) {
+    if (stream.appending && !stream.readable && seek_to_end(file, 0) != 0 && !cannot_seek(file)) {
         std::fclose(file);
         stream = Stream{};
         return false;
@@ -256,7 +268,14 @@ std::int64_t stream_position(Stream &stream)
         return -1;
     if (stream.appending && stream.direction == Direction::writing && !write_out(stream))
         return -1;
-    return tell(stream.file);
+    const std::int64_t position = tell(stream.file);
+    // A stream that can seek but would not tell where it stands is
+    // unpositioned, its output written out first, where the C library
+    // puts it.
+    if (position < 0 && !cannot_seek(stream.file) &&
+        (stream.direction != Direction::writing || write_out(stream)))
+        lose_position(stream);
+    return position;
 }
 
 namespace {
