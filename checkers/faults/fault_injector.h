@@ -60,6 +60,7 @@ struct Tally {
     std::int64_t seen_by_file[max_files][syscall_kinds];
     std::int64_t failed_writes_by_file[max_files];     // writes answered with an error
     std::int64_t failed_closes_by_file[max_files];
+    std::int64_t interrupted_writes_by_file[max_files];  // of those failed, by EINTR
 };
 
 // What the program hands the tracer at the start of a run: the plan, where

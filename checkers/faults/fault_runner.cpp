@@ -92,10 +92,13 @@ constexpr int data_breaches = lost | misplaced | foreign_read;
 
 #if defined(_WIN32)
 // wine's CloseHandle drops the close's result: a failed close never comes
-// back to msvcrt.dll, let alone to the module.
+// back to msvcrt.dll, let alone to the module. And wine retries a write
+// that EINTR interrupted, so that one has not failed.
 constexpr bool close_errors_seen = false;
+constexpr bool interrupted_writes_fail = false;
 #else
 constexpr bool close_errors_seen = true;
+constexpr bool interrupted_writes_fail = true;
 #endif
 
 // Numbers from the call driver's seeded byte source.
@@ -286,7 +289,11 @@ public:
             // An append stream's open seeks to the end, which may fail: the
             // open then fails, and there is nothing more to see.
             if (!open(f)) {
+                // The streams it did open go too: under wine every run
+                // is in one process, and the next run's opens must get
+                // the same handles.
                 faults::disarm();
+                dx_.FileCloseAll();
                 return breaches_;
             }
         }
@@ -361,7 +368,10 @@ private:
     void snapshot() { before_ = *tally_; }
     long failed_writes_during(int f) const
     {
-        return static_cast<long>(tally_->failed_writes_by_file[f] - before_.failed_writes_by_file[f]);
+        std::int64_t failed = tally_->failed_writes_by_file[f] - before_.failed_writes_by_file[f];
+        if (!interrupted_writes_fail)
+            failed -= tally_->interrupted_writes_by_file[f] - before_.interrupted_writes_by_file[f];
+        return static_cast<long>(failed);
     }
     long injected_during(int syscall) const
     {
@@ -375,11 +385,12 @@ private:
         return static_cast<long>(tally_->seen_by_file[f][faults::sys_write] -
                                  before_.seen_by_file[f][faults::sys_write]);
     }
-    // A write-out failed or was cut short in this call: buffered output
-    // may be lost, and the file may end short of what the calls describe.
+    // A call met a fault: buffered output may be lost (a failed write-out,
+    // or one the layer kept off the file when it could not find where it
+    // goes), and the file may end short of what the calls describe.
     void note_losses(int f)
     {
-        if (failed_writes_during(f) > 0 || tally_->shortened != before_.shortened)
+        if (tally_->errors != before_.errors || tally_->shortened != before_.shortened)
             files_[f].output_lost();
     }
 
@@ -468,6 +479,7 @@ private:
         const double got = dx_.FileTell(handle(f));
         note(got, "FileTell(" + h(f) + ")");
         const std::int64_t t = got >= 0 ? static_cast<std::int64_t>(got) : unknown;
+        note_losses(f);
         if (!faulted()) {
             if (t != s.position)
                 breach(diverged, "FileTell should be " + std::to_string(s.position));
@@ -596,8 +608,6 @@ private:
         }
         if (ok)
             s.position = target == unknown ? unknown : target + static_cast<std::int64_t>(bytes.size());
-        else if (s.mode->append && !m.length_known())
-            s.position = unknown;  // an append stream stands at an end the model cannot tell
     }
 
     // ---- reads -----------------------------------------------------------

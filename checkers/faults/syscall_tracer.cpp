@@ -272,8 +272,11 @@ private:
         const int error = kind_errno(kind_injected);
         ++tally.injected[syscall][kind_injected];
         ++tally.errors;
-        if (syscall == sys_write)
+        if (syscall == sys_write) {
             ++tally.failed_writes_by_file[file];
+            if (kind_injected == kind_eintr)
+                ++tally.interrupted_writes_by_file[file];
+        }
         publish();
         if (syscall == sys_close) {
             // The descriptor is released all the same, as after a close
