@@ -107,17 +107,15 @@ bool stand_at_end(Stream &stream)
 }
 
 // Writes out the stream's output: false, with the loss recorded, when that
-// fails. An append stream's output that cannot be put at the end of the
-// file is kept off it.
+// fails. An append stream whose end cannot be found keeps its output for
+// the next write-out, and the call that needed it fails: nothing has moved.
 bool write_out(Stream &stream)
 {
     FILE *file = stream.file;
     if (unwritten_output(file) == 0)
         return true;
-    if (stream.appending && !stand_at_end(stream)) {
-        lose_output(stream);
+    if (stream.appending && !stand_at_end(stream))
         return false;
-    }
     const std::int64_t after = counted_position(stream);
     if (std::fflush(file) != 0) {
         lose_output(stream);
@@ -185,7 +183,9 @@ bool open_stream(Stream &stream, const char *name, const char *mode)
 // write-out; so the output goes out here first.
 int close_stream(Stream &stream)
 {
-    (void)write_out(stream);
+    // Output that still cannot go to the end of the file is kept off it.
+    if (!write_out(stream) && unwritten_output(stream.file) > 0)
+        lose_output(stream);
     return std::fclose(stream.file);
 }
 
