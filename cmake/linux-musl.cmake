@@ -39,7 +39,7 @@ set(CMAKE_CXX_LINK_EXECUTABLE
 # without that table the unwinder finds no handler for a thrown exception.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--eh-frame-hdr")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-Wl,--eh-frame-hdr")
-# What a C++ host linked this way needs beside musl: fuzz/ adds it to the
+# What a C++ host linked this way needs beside musl: checkers/ adds it to the
 # differential runner.
 set(DRAVENIX_HOST_SUPPORT_SOURCES ${CMAKE_CURRENT_LIST_DIR}/musl/glibc_symbols.c)
 

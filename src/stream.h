@@ -34,9 +34,10 @@ enum class Direction : unsigned char {
     none,     // just opened or positioned: either may come next
     reading,
     writing,
-    // A seek the system refused midway left the runtime's idea of the
-    // position unknown, and putting it back failed too: reads, writes and
-    // FileTell fail until a seek succeeds.
+    // A failure left the stream somewhere other than where the host's
+    // calls put it (a seek the system refused midway and would not undo,
+    // output that never reached the file): reads, writes and FileTell fail
+    // until a seek succeeds. Every layer uses it.
     unpositioned,
 };
 
@@ -51,11 +52,19 @@ struct Stream {
     bool appending = false;
     // Some output written to the stream never reached the file.
     bool output_lost = false;
-    // Used by the layers that track it themselves (the portable one).
+    // Which way the stream last moved, for the layers that track it (the
+    // portable one); whether it is unpositioned, for all of them.
     Direction direction = Direction::none;
     // The end-of-file indicator as it stood before a positioning call that
     // the layer made on its own account cleared it; a host's seek clears it.
     bool end_of_file_kept = false;
+    // For the layers that count positions themselves rather than ask the
+    // runtime (msvcrt.dll's, on binary streams of files on disk): whether
+    // they do, and the place in the file of the first byte of the
+    // runtime's buffer, so that the stream stands that far on from it as
+    // the buffer has been read or written.
+    bool counts_positions = false;
+    std::int64_t buffer_position = 0;
 };
 
 // Fills in what a mode string allows, as fopen reads it: the first letter,
@@ -70,12 +79,29 @@ inline void set_access(Stream &stream, const char *mode)
     stream.appending = mode[0] == 'a';
 }
 
+// The stream no longer stands where the host's calls put it, or the layer
+// cannot tell: it is unpositioned, and whatever the runtime still buffers
+// for it is dropped, so that none of it reaches the file at a place nobody
+// chose. In each layer's stream.cpp.
+void lose_position(Stream &stream);
+
+// Output that never reached the file: recorded for FileClose, and the
+// stream unpositioned, since the runtime no longer stands where the host's
+// calls put it.
+inline void lose_output(Stream &stream)
+{
+    stream.output_lost = true;
+    lose_position(stream);
+}
+
 // A write the host asked for failed. On a stream open for writing that
-// means a write-out failed, and whatever it carried is gone: recorded, and
-// the stream set to go on from where the file truly stands. On one open
-// only for reading nothing was ever accepted, so nothing is lost. In each
-// layer's stream.cpp: only failures come here.
-void note_write_failure(Stream &stream);
+// means a write-out failed, and whatever it carried is gone. On one open
+// only for reading nothing was ever accepted, so nothing is lost.
+inline void note_write_failure(Stream &stream)
+{
+    if (stream.writable)
+        lose_output(stream);
+}
 
 // A put's result, passed on, with a failure noted.
 inline int noted_put(Stream &stream, int written)
@@ -130,14 +156,15 @@ bool open_stream(Stream &stream, const char *name, const char *mode);
 int close_stream(Stream &stream);
 
 // Moves to offset from origin (SEEK_SET, SEEK_CUR or SEEK_END) and clears
-// the end-of-file indicator: 0. A target before the start of the file, or
-// one that overflows, gives -1 and leaves the stream exactly as it was. A
-// seek the system refuses gives -1 and leaves the stream reading and
-// writing where stream_position says, or failing to.
+// the end-of-file indicator: 0, and an unpositioned stream is positioned
+// again. A target before the start of the file, or one that overflows,
+// gives -1 and leaves the stream exactly as it was. A seek the system
+// refuses gives -1 and leaves the stream where it was, or, where the layer
+// cannot put it back there for certain, unpositioned.
 int seek_stream(Stream &stream, std::int64_t offset, int origin);
 
 // The position as the next read would find it, or -1 when the stream has
-// none (a pipe). An append stream holding unwritten output answers with the
+// none (a pipe) or has lost it (unpositioned). An append stream holding unwritten output answers with the
 // end of the file plus that output, where the output will land.
 std::int64_t stream_position(Stream &stream);
 

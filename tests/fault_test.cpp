@@ -243,8 +243,8 @@ std::string full_device()
 }
 
 // On a full device, the write that has to write out the buffer (or a text
-// too long for it) reports the failure; a byte buffered after it is
-// reported by FileClose. Files open beside it are unaffected.
+// too long for it) reports the failure, and the stream refuses until a
+// seek; a byte buffered after that is reported by FileClose. Files open beside it are unaffected.
 TEST_F(Fault, WritesToAFullDeviceReportTheFailure)
 {
     const std::string device = full_device();
@@ -261,6 +261,14 @@ TEST_F(Fault, WritesToAFullDeviceReportTheFailure)
             result = w.write(dx, h);
         while (result != w.on_failure && ++calls < 100000);
         EXPECT_EQ(result, w.on_failure) << w.name << " never failed";
+        // Where the lost output left the stream is unknown: it refuses
+        // until a seek positions it again.
+        EXPECT_EQ(dx.FileWrite8(h, 1), -1) << w.name << ": refused until a seek";
+        EXPECT_EQ(dx.FileRead8(h), -1) << w.name;
+        EXPECT_EQ(dx.FileTell(h), -1) << w.name;
+        EXPECT_EQ(dx.FileSeek(h, 0, 1), -1) << w.name << ": there is no here to count from";
+        EXPECT_EQ(dx.FileSeek(h, 0, 0), 0) << w.name;
+        EXPECT_EQ(dx.FileTell(h), 0) << w.name;
         EXPECT_EQ(dx.FileWrite8(h, 1), 1) << w.name << ": the emptied buffer takes a byte";
         EXPECT_EQ(dx.FileClose(h), -1) << w.name << ": which cannot be written";
     }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The differential runner on every build: seeded random sequences of calls,
-# each result and every file compared with the model (fuzz/call_driver.h).
+# each result and every file compared with the model (checkers/model/call_driver.h).
 # Any divergence fails the run and prints a reproduction. Besides x86-64 and
 # Windows it runs on s390x, aarch64 and armhf under qemu-user, and on i686. The portable
 # stream layer runs on three C libraries: glibc (linux-portable), musl

@@ -74,7 +74,7 @@ mkdir "$work/corpus"
 # machine's stall from passing for a hang.
 status=0
 build/fuzz/dravenix_fuzzer -max_total_time="$fuzz_seconds" -timeout=60 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$work/" "$work/corpus" fuzz/corpus \
+    -print_final_stats=1 -artifact_prefix="$work/" "$work/corpus" checkers/fuzzer/corpus \
     >"$work/log" 2>&1 || status=$?
 grep -E '^#[0-9]+[[:space:]]+DONE|^stat::number_of_executed_units|^stat::average_exec_per_sec' "$work/log" || true
 if [ "$status" -ne 0 ]; then

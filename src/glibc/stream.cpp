@@ -8,6 +8,21 @@
 #include <cerrno>
 
 namespace dravenix {
+namespace {
+
+// A pipe, a socket or a terminal: the system says so, and refuses a seek
+// as one. A file whose seek fails with ESPIPE all the same is not taken
+// for one.
+bool cannot_seek(FILE *file)
+{
+    struct stat status;
+    if (fstat(fileno(file), &status) != 0 || S_ISREG(status.st_mode) || S_ISBLK(status.st_mode) ||
+        S_ISDIR(status.st_mode))
+        return false;
+    return lseek(fileno(file), 0, SEEK_CUR) < 0 && errno == ESPIPE;
+}
+
+} // namespace
 
 bool open_stream(Stream &stream, const char *name, const char *mode)
 {
@@ -21,6 +36,22 @@ bool open_stream(Stream &stream, const char *name, const char *mode)
     stream.readable = __freadable(file) != 0;
     stream.writable = __fwritable(file) != 0;
     stream.appending = mode[0] == 'a';
+    // A stream that only appends starts at the end of the file. glibc's
+    // fopen seeks there, but takes the stream even when that seek fails
+    // with ESPIPE, and it would then stand at 0. Where glibc knows no
+    // offset the layer finds the end itself; a stream that cannot seek at
+    // all (a pipe) has no position to stand at; any other stream that
+    // cannot find its end does not open.
+    if (stream.appending && !stream.readable && file->_offset < 0) {
+        const off_t end = lseek(fileno(file), 0, SEEK_END);
+        if (end >= 0) {
+            file->_offset = end;
+        } else if (!cannot_seek(file)) {
+            std::fclose(file);
+            stream = Stream{};
+            return false;
+        }
+    }
     return true;
 }
 
@@ -31,10 +62,9 @@ int close_stream(Stream &stream)
 
 namespace {
 
-// Drops glibc's buffer and its record of the descriptor's offset, so that
-// the stream reads, writes and tells from wherever the descriptor is.
-// glibc's buffer pointers and its offset record are public fields; the
-// state is the one glibc leaves after a seek, bar the record.
+// Drops glibc's buffer and its record of the descriptor's offset. glibc's
+// buffer pointers and its offset record are public fields; the state is
+// the one glibc leaves after a seek, bar the record.
 void drop_buffer(FILE *file)
 {
     __fpurge(file);
@@ -43,24 +73,18 @@ void drop_buffer(FILE *file)
     file->_offset = -1;
 }
 
-// A write-out that fails may leave glibc's buffer out of step with the
-// descriptor: when the seek back over read-ahead that comes before the
-// write fails, glibc keeps the output and its idea of the position, while
-// the descriptor stands after the read-ahead. The output is reported lost
-// either way, so the buffer goes, and the stream goes on where the
-// descriptor stands, which is then where FileTell says.
-void lose_output(Stream &stream)
-{
-    stream.output_lost = true;
-    drop_buffer(stream.file);
-}
-
 } // namespace
 
-void note_write_failure(Stream &stream)
+// A write-out that fails leaves glibc's buffer and offset at a place that
+// is not the host's: glibc drops the whole buffer but moves its offset by
+// what reached the file, and when the seek back over read-ahead that comes
+// before the write fails, it keeps the output and its idea of the
+// position while the descriptor stands after the read-ahead. With the
+// buffer empty, the inline calls all reach the test that refuses them.
+void lose_position(Stream &stream)
 {
-    if (stream.writable)
-        lose_output(stream);
+    drop_buffer(stream.file);
+    stream.direction = Direction::unpositioned;
 }
 
 bool write_out(Stream &stream)
@@ -112,25 +136,45 @@ bool seek_target(FILE *file, std::int64_t here, std::int64_t offset, int *origin
     return true;
 }
 
+// Where the stream stands, as ftello works it out, from glibc's public
+// fields where glibc knows the descriptor's offset and holds no output:
+// the offset less the read-ahead, with no call. -1 for a stream that has
+// lost its position.
+std::int64_t host_position(const Stream &stream)
+{
+    FILE *file = stream.file;
+    if (!positioned(stream))
+        return -1;
+    if (file->_offset >= 0 && !has_unwritten_output(file))
+        return file->_offset - (file->_IO_read_end - file->_IO_read_ptr);
+    return ftello(file);
+}
+
 // A seek that the system refuses after glibc has begun it (an lseek that
 // fails after an earlier one succeeded, a read-ahead that fails) can leave
 // the descriptor's offset moved while glibc's buffer and its record of the
-// offset still describe the old place: reads would then come from one
-// place and FileTell would name another. Dropping the buffer and the
-// record makes glibc ask the system again, and the descriptor goes back
-// to where the stream stood (`before`, when the system told it); failing
-// that, the stream reads, writes and tells from wherever the descriptor
-// is. A descriptor that cannot seek at all (a pipe, a terminal) never
-// moved, and its buffer holds bytes nothing could read again: it is left
-// as it is. The stream holds no output here: it was written out before
-// the seek.
-void forget_position(FILE *file, std::int64_t before)
+// offset still describe the old place. The buffer goes, and the descriptor
+// goes back to where the stream stood (`before`); where that is unknown or
+// the system will not put it there, the stream is unpositioned. A
+// descriptor that cannot seek at all (a pipe, a terminal) never moved, and
+// its buffer holds bytes nothing could read again: it is left as it is.
+// The stream holds no output here: it was written out before the seek.
+void restore_position(Stream &stream, std::int64_t before)
 {
-    if (before < 0 && lseek(fileno(file), 0, SEEK_CUR) < 0 && errno == ESPIPE)
+    const int descriptor = fileno(stream.file);
+    if (before < 0 && cannot_seek(stream.file))
         return;
-    drop_buffer(file);
-    if (before >= 0)
-        file->_offset = lseek(fileno(file), static_cast<off_t>(before), SEEK_SET);
+    if (before < 0) {
+        lose_position(stream);
+        return;
+    }
+    drop_buffer(stream.file);
+    const off_t back = lseek(descriptor, static_cast<off_t>(before), SEEK_SET);
+    if (back != before) {
+        lose_position(stream);
+        return;
+    }
+    stream.file->_offset = back;
 }
 
 } // namespace
@@ -141,21 +185,33 @@ void forget_position(FILE *file, std::int64_t before)
 int seek_stream(Stream &stream, std::int64_t offset, int origin)
 {
     FILE *file = stream.file;
-    const std::int64_t here = ftello(file);
+    if (!positioned(stream) && origin == SEEK_CUR)
+        return -1;
+    const std::int64_t here = host_position(stream);
     std::int64_t target;
     if (!seek_target(file, here, offset, &origin, &target))
         return -1;
     if (!write_out_pending(stream))
         return -1;
-    if (fseeko(file, static_cast<off_t>(target), origin) == 0)
+    if (fseeko(file, static_cast<off_t>(target), origin) == 0) {
+        stream.direction = Direction::none;
         return 0;
-    forget_position(file, here);
+    }
+    restore_position(stream, here);
     return -1;
 }
 
+// A stream that can seek but would not tell where it stands (glibc asks
+// the system where it knows no offset, and for the end of the file under
+// an append stream's output) is unpositioned: its output goes out first,
+// to the end, where glibc's descriptor writes an append stream's output.
 std::int64_t stream_position(Stream &stream)
 {
-    return ftello(stream.file);
+    const std::int64_t position = host_position(stream);
+    if (position < 0 && positioned(stream) && !cannot_seek(stream.file) &&
+        write_out_pending(stream))
+        lose_position(stream);
+    return position;
 }
 
 } // namespace dravenix

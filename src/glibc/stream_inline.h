@@ -26,21 +26,34 @@ inline bool write_out_pending(Stream &stream)
     return !has_unwritten_output(stream.file) || write_out(stream);
 }
 
-// getc_unlocked's own test, with the refill taken through the write-out
-// above; glibc's buffer pointers are public, as its macros show.
+// A stream whose position the layer lost has an empty buffer, so that
+// the buffered paths below miss and every call comes here, and refuses.
+inline bool positioned(const Stream &stream)
+{
+    return stream.direction != Direction::unpositioned;
+}
+
+// getc_unlocked's and putc_unlocked's own tests, with the refill taken
+// through the write-out above, and the write-out through glibc's own call;
+// glibc's buffer pointers are public, as its macros show.
 inline int get_byte(Stream &stream)
 {
     FILE *file = stream.file;
     if (__builtin_expect(file->_IO_read_ptr < file->_IO_read_end, 1))
         return *reinterpret_cast<unsigned char *>(file->_IO_read_ptr++);
-    if (!write_out_pending(stream))
+    if (!positioned(stream) || !write_out_pending(stream))
         return EOF;
     return __uflow(file);
 }
 
 inline int put_byte(Stream &stream, int byte)
 {
-    return noted_put(stream, putc_unlocked(byte, stream.file));
+    FILE *file = stream.file;
+    if (__builtin_expect(file->_IO_write_ptr < file->_IO_write_end, 1))
+        return static_cast<unsigned char>(*file->_IO_write_ptr++ = static_cast<char>(byte));
+    if (!positioned(stream))
+        return EOF;
+    return noted_put(stream, __overflow(file, static_cast<unsigned char>(byte)));
 }
 
 // The same tests as getc_unlocked and putc_unlocked, for a whole value. A
@@ -68,13 +81,15 @@ inline unsigned char *reserve_buffered(Stream &stream, int width)
 
 inline int read_item(Stream &stream, unsigned char *item, int width)
 {
-    if (!write_out_pending(stream))
+    if (!positioned(stream) || !write_out_pending(stream))
         return 0;
     return static_cast<int>(fread_unlocked(item, 1, static_cast<std::size_t>(width), stream.file));
 }
 
 inline bool write_item(Stream &stream, const unsigned char *item, int width)
 {
+    if (!positioned(stream))
+        return false;
     if (fwrite_unlocked(item, static_cast<std::size_t>(width), 1, stream.file) == 1)
         return true;
     note_write_failure(stream);
@@ -90,7 +105,7 @@ inline bool write_item(Stream &stream, const unsigned char *item, int width)
 inline std::size_t read_bytes(Stream &stream, char *block, std::size_t size)
 {
     FILE *file = stream.file;
-    if (size == 0)
+    if (size == 0 || !positioned(stream))
         return 0;
     if (__fwriting(file) == 0)
         return fread_unlocked(block, 1, size, file);
@@ -104,6 +119,8 @@ inline std::size_t read_bytes(Stream &stream, char *block, std::size_t size)
 inline std::int64_t write_text(Stream &stream, const char *text)
 {
     const std::size_t length = std::strlen(text);
+    if (!positioned(stream))
+        return length == 0 ? 0 : -1;
     return noted_write(stream, fwrite_unlocked(text, 1, length, stream.file), length);
 }
 

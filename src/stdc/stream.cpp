@@ -43,38 +43,25 @@ bool move_to(Stream &stream, std::int64_t position)
 // library may have dropped its buffer, moved the descriptor and not its
 // own record of it, or filled the buffer from elsewhere and kept pointers
 // into it (glibc, when a seek fails after its read-ahead). The stream goes
-// back to where ftell says by way of the end of the file, a place outside
-// anything still buffered, so that what it then reads comes from the file;
-// if that fails, it is unpositioned. Where ftell says nothing, the stream
-// stays at the end of the file, which is then where it reads, writes and
-// tells; a stream that cannot seek at all (a pipe: ESPIPE, which POSIX
-// and Windows both give) is left as it is. The end-of-file indicator is
-// kept as the failed seek left it.
-int resynchronise(Stream &stream)
+// back to where the host's calls put it (`here`) by way of the end of the
+// file, a place outside anything still buffered, so that what it then
+// reads comes from the file, and stands there only when ftell agrees;
+// otherwise, or where that place is unknown, it is unpositioned. A stream
+// that cannot seek at all is left as it is. The end-of-file indicator is kept as it was.
+int return_to(Stream &stream, std::int64_t here)
 {
     const bool was_at_end = at_end_of_file(stream);
-    const std::int64_t at = tell(stream.file);
-    if (seek_to_end(stream.file, 0) != 0) {
-        if (at >= 0 || errno != ESPIPE)
+    if (here < 0) {
+        if (!cannot_seek(stream.file))
             stream.direction = Direction::unpositioned;
         return -1;
     }
-    stream.direction = Direction::none;
-    if (at < 0 || move_to(stream, at))
-        stream.end_of_file_kept = was_at_end;
-    else
+    if (seek_to_end(stream.file, 0) != 0 || !move_to(stream, here) || tell(stream.file) != here) {
         stream.direction = Direction::unpositioned;
+        return -1;
+    }
+    stream.end_of_file_kept = was_at_end;
     return -1;
-}
-
-// Output that failed to reach the file is recorded for FileClose. What a
-// C library keeps of it, and where it then thinks the stream stands, is
-// its own affair (glibc, for one, may keep a position the descriptor does
-// not have), so the stream is set anew where ftell says.
-void lose_output(Stream &stream)
-{
-    stream.output_lost = true;
-    resynchronise(stream);
 }
 
 // Writes out the stream's output: false, with the loss recorded, when
@@ -89,10 +76,13 @@ bool write_out(Stream &stream)
 
 } // namespace
 
-void note_write_failure(Stream &stream)
+// Standard C drops no buffer: what a C library keeps of lost output, and
+// where it then thinks the stream stands, is its own affair (glibc, for
+// one, moves its offset by what reached the file and drops the rest). The
+// next seek that succeeds sets the stream anew.
+void lose_position(Stream &stream)
 {
-    if (stream.writable)
-        lose_output(stream);
+    stream.direction = Direction::unpositioned;
 }
 
 bool open_stream(Stream &stream, const char *name, const char *mode)
@@ -106,9 +96,14 @@ bool open_stream(Stream &stream, const char *name, const char *mode)
     set_access(stream, mode);
     // A stream that only appends stands at the end of the file from the
     // start, as glibc's does; some C libraries leave it at 0 until the
-    // first write. Should the seek fail, the position stays a true one.
-    if (stream.appending && !stream.readable)
-        (void)seek_to_end(file, 0);
+    // first write. A stream that cannot seek at all (a pipe) has no
+    // position to stand at; any other that cannot find its end does not
+    // open.
+    if (stream.appending && !stream.readable && seek_to_end(file, 0) != 0 && !cannot_seek(file)) {
+        std::fclose(file);
+        stream = Stream{};
+        return false;
+    }
     return true;
 }
 
@@ -142,8 +137,11 @@ bool turn_to_writing(Stream &stream)
     // ask about.
     if (stream.direction == Direction::reading) {
         const bool was_at_end = std::feof(stream.file) != 0;
-        if (seek_here(stream.file) != 0)
+        const std::int64_t here = tell(stream.file);
+        if (seek_here(stream.file) != 0) {
+            (void)return_to(stream, here);
             return false;
+        }
         stream.end_of_file_kept = stream.end_of_file_kept || was_at_end;
     }
     stream.direction = Direction::writing;
@@ -165,9 +163,8 @@ int seek_stream(Stream &stream, std::int64_t offset, int origin)
         return -1;
     if (stream.appending && stream.direction == Direction::writing && !write_out(stream))
         return -1;
-    const bool from_here = origin != SEEK_SET;
-    const bool was_at_end = from_here && at_end_of_file(stream);
-    const std::int64_t here = from_here ? stream_position(stream) : -1;
+    const bool was_at_end = at_end_of_file(stream);
+    const std::int64_t here = stream_position(stream);
     std::int64_t target = offset;
     if (origin == SEEK_CUR &&
         (here < 0 || !add_offset(here, offset, &target) || !fits_position(target)))
@@ -187,7 +184,7 @@ int seek_stream(Stream &stream, std::int64_t offset, int origin)
         constexpr bool narrow_positions = sizeof(Position) < sizeof(std::int64_t);
         const bool end_first = offset < 0 || (narrow_positions && offset > 0);
         if (seek_to_end(file, static_cast<Position>(end_first ? 0 : offset)) != 0)
-            return resynchronise(stream);
+            return return_to(stream, here);
         stream.direction = Direction::none;
         stream.end_of_file_kept = false;
         if (!end_first)
@@ -195,12 +192,12 @@ int seek_stream(Stream &stream, std::int64_t offset, int origin)
         const std::int64_t end = tell(file);
         if (end < 0 || !add_offset(end, offset, &target) || !fits_position(target)) {
             if (here < 0 || !move_to(stream, here))
-                return resynchronise(stream);
+                return return_to(stream, here);
             stream.end_of_file_kept = was_at_end;
             return -1;
         }
     }
-    return move_to(stream, target) ? 0 : resynchronise(stream);
+    return move_to(stream, target) ? 0 : return_to(stream, here);
 }
 
 // An append stream's output lands at the end of the file, wherever the
@@ -211,7 +208,14 @@ std::int64_t stream_position(Stream &stream)
         return -1;
     if (stream.appending && stream.direction == Direction::writing && !write_out(stream))
         return -1;
-    return tell(stream.file);
+    const std::int64_t position = tell(stream.file);
+    // A stream that can seek but would not tell where it stands is
+    // unpositioned, its output written out first, where the C library
+    // puts it.
+    if (position < 0 && !cannot_seek(stream.file) &&
+        (stream.direction != Direction::writing || write_out(stream)))
+        lose_position(stream);
+    return position;
 }
 
 } // namespace dravenix

@@ -11,6 +11,7 @@
 #include "file_names.h"
 #include "text_length.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <io.h>
@@ -43,6 +44,18 @@ inline int seek_to_end(FILE *file, Position offset)
     return _fseeki64_nolock(file, offset, SEEK_END);
 }
 inline Position tell(FILE *file) { return _ftelli64_nolock(file); }
+
+// A stream that cannot seek at all: a pipe, for which UCRT's seeks fail
+// with ESPIPE. A file on disk or a folder is never taken for one, whatever
+// a seek says.
+inline bool cannot_seek(FILE *file)
+{
+    struct _stat64 status;
+    if (_fstat64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFMT) == _S_IFREG ||
+        (status.st_mode & _S_IFMT) == _S_IFDIR)
+        return false;
+    return tell(file) < 0 && errno == ESPIPE;
+}
 
 inline bool mode_is_accepted(const char *mode) { return windows_mode_is_accepted(mode); }
 

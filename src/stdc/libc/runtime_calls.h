@@ -5,6 +5,7 @@
 // this name in its own folder instead.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
@@ -57,6 +58,20 @@ inline bool mode_is_accepted(const char *mode)
     return std::strcmp(rest, "") == 0 || std::strcmp(rest, "b") == 0 ||
            std::strcmp(rest, "+") == 0 || std::strcmp(rest, "+b") == 0 ||
            std::strcmp(rest, "b+") == 0;
+}
+
+// A stream that cannot seek at all (a pipe: ESPIPE, which POSIX and
+// Windows both give). Where POSIX tells what the file is, a regular file,
+// a disk or a folder is never taken for one, whatever a seek says.
+inline bool cannot_seek(FILE *file)
+{
+#if defined(_POSIX_VERSION) && _POSIX_VERSION >= 200112L
+    struct stat status;
+    if (fstat(fileno(file), &status) != 0 || S_ISREG(status.st_mode) || S_ISBLK(status.st_mode) ||
+        S_ISDIR(status.st_mode))
+        return false;
+#endif
+    return tell(file) < 0 && errno == ESPIPE;
 }
 
 // Names are the system's bytes, passed on unchanged.

@@ -3,7 +3,7 @@
 
 Each op is one byte (its number), then its arguments; see Input and
 Run::step in call_driver.cpp for the encoding. The differential runner
-replays them too (dravenix_differential --replay fuzz/corpus/*)."""
+replays them too (dravenix_differential --replay checkers/fuzzer/corpus/*)."""
 import os
 import struct
 

@@ -31,7 +31,7 @@ const char *const file_names[] = {"f0", "f1", "f2", "f3", "missing/f"};
 constexpr int file_count = sizeof file_names / sizeof file_names[0];
 constexpr int missing_file = file_count - 1;
 
-// Indices are part of the input format (fuzz/make_seeds.py names them):
+// Indices are part of the input format (checkers/fuzzer/make_seeds.py names them):
 // new modes go at the end.
 const model::Mode modes[] = {
     // text      accepted must_exist truncate exclusive readable writable append
