@@ -47,8 +47,7 @@ for arch in x64 x86; do
             echo "--- $preset: test suite under wine, under qemu-i386"
             run_x86_suite_under_qemu
         else
-            echo "WARNING: $preset test suite NOT RUN: this machine cannot execute" \
-                 "32-bit code ($(/usr/lib/wine/wine --version 2>&1 | tail -n 1));" \
+            echo "WARNING: $preset test suite NOT RUN: $(no_32bit_wine_reason);" \
                  "DRAVENIX_X86_UNDER_QEMU=1 runs it under qemu-i386" >&2
         fi
         continue

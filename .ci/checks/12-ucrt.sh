@@ -97,8 +97,8 @@ for arch in x64 x86; do
     fi
 
     if [ "$arch" = x86 ] && ! runs_32bit_wine; then
-        echo "WARNING: $preset suite, differential run and benchmark NOT RUN: this machine" \
-             "cannot execute 32-bit code ($(/usr/lib/wine/wine --version 2>&1 | tail -n 1));" \
+        echo "WARNING: $preset suite, differential run and benchmark NOT RUN:" \
+             "$(no_32bit_wine_reason);" \
              "the x86 DLL was built and its tables checked only" >&2
         continue
     fi

@@ -81,8 +81,7 @@ for preset in windows-x64 windows-portable-x64 windows-x86 windows-portable-x86;
         if ! runs_32bit_wine; then
             # The x86 build itself must still build.
             prepare "$preset" no-prefix
-            echo "WARNING: $preset differential run NOT RUN: this machine cannot execute" \
-                 "32-bit code ($(/usr/lib/wine/wine --version 2>&1 | tail -n 1))" >&2
+            echo "WARNING: $preset differential run NOT RUN: $(no_32bit_wine_reason)" >&2
             continue
         fi
         ;;

@@ -72,8 +72,7 @@ for preset in windows-x64 windows-x86; do
         loader=/usr/lib/wine/wine wine_arch=win32
         if ! runs_32bit_wine; then
             build "$preset" dravenix_faults  # the x86 build itself must still build
-            echo "WARNING: $preset fault run NOT RUN: this machine cannot execute" \
-                 "32-bit code ($(/usr/lib/wine/wine --version 2>&1 | tail -n 1))" >&2
+            echo "WARNING: $preset fault run NOT RUN: $(no_32bit_wine_reason)" >&2
             continue
         fi
         ;;

@@ -58,8 +58,7 @@ for arch in x64 x86; do
     cmake --preset "$preset" --fresh >/dev/null
     cmake --build --preset "$preset" -j2
     if [ "$arch" = x86 ] && ! runs_32bit_wine; then
-        echo "WARNING: $preset NOT RUN: this machine cannot execute 32-bit code" \
-             "($(/usr/lib/wine/wine --version 2>&1 | tail -n 1)); the x86 DLL was built only" >&2
+        echo "WARNING: $preset NOT RUN: $(no_32bit_wine_reason); the x86 DLL was built only" >&2
         continue
     fi
     echo "--- $preset: quick pass under wine"

@@ -390,7 +390,7 @@ for arch in x86 x64; do
     # still built, but not run.
     if [ "$arch" = x86 ] && ! runs_32bit_wine; then
         build_consumer "consumer-$platform" "$package" "${consumer_arguments[@]}"
-        echo "WARNING: $platform consumer and linked hosts built but NOT RUN: this machine cannot run 32-bit wine" >&2
+        echo "WARNING: $platform consumer and linked hosts built but NOT RUN: $(no_32bit_wine_reason)" >&2
         continue
     fi
     run_consumer "consumer-$platform" "$package" "${consumer_arguments[@]}"
