@@ -209,9 +209,13 @@ DRAVENIX_API double DRAVENIX_CALL FileSeek(double handle, double offset, double 
 
      Buffered output goes out to the file first. If that fails the seek
    fails, and FileClose will report the loss. A target before the start of
-   the file is refused before anything is written out or moved. After a seek
-   that the system itself refuses, reads and writes go on at the position
-   FileTell reports (on Linux, where the stream stood), or fail.
+   the file is refused before anything is written out or moved. A seek
+   that fails leaves the position where it was; where the library cannot
+   be sure of that (the system refused the seek midway and would not go
+   back, or output was lost), the stream refuses instead: reads fail or
+   give their fill values, writes fail and write nothing, FileTell gives
+   -1, until a FileSeek returns 0. A successful FileSeek from the start or
+   the end positions such a stream again.
 
      Returns 0 on success; -1 if the position was not set (an origin other
    than 0, 1 or 2, a NaN or infinite offset, a position before the start, a
@@ -224,8 +228,11 @@ DRAVENIX_API double DRAVENIX_CALL FileTell(double handle);
      Reports the position as a byte offset from the start of the file, exact
    beyond 2147483647.
 
-     Returns the position on success, -1 if the platform cannot report it or
-   for a refused handle or empty slot.
+     Returns the position on success: always the one the calls made on the
+   stream describe, counting a failed call as having moved nothing. -1 if
+   the stream has no position (a pipe), has lost it after a failure (see
+   FileSeek; it then refuses reads and writes until a FileSeek returns 0),
+   or for a refused handle or empty slot.
 */
 
 DRAVENIX_API double DRAVENIX_CALL FileIsEOF(double handle);

@@ -135,42 +135,57 @@ TEST_F(Position, ARefusedSeekLosesNoReadPosition)
 
 // A target the file system cannot hold (ext4 takes no position past
 // 16 TiB) is refused by the system, after the C library has begun the seek
-// and perhaps dropped its buffer. The stream must then read and write where
-// FileTell says, and on Linux that is where it stood. A file system that
-// holds such positions takes the seek, and the row has nothing to test.
-TEST_F(Position, ASeekTheSystemRefusesGoesOnWhereFileTellSays)
+// and perhaps dropped its buffer. The stream stays where it stood, its
+// end-of-file indicator too: FileTell says so, the next read reads there,
+// the next write writes there, and a seek from there counts from there. A
+// file system that holds such positions takes the seek, and the row has
+// nothing to test.
+TEST_F(Position, ASeekTheSystemRefusesLeavesTheStreamWhereItStood)
 {
     Bytes bytes(10000);
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<unsigned char>(i * 13 + i / 256);
     const double far = 4611686018427387904.0;  // 2^62
-    for (const char *mode : {"rb", "r+b"}) {
-        const double h = open_with("f", bytes, mode);
-        ASSERT_EQ(dx.FileSeek(h, 2, 0), 0);
-        ASSERT_EQ(dx.FileRead16(h), bytes[3] * 256 + bytes[2]);
-        if (dx.FileSeek(h, far, 0) == 0) {
-            EXPECT_EQ(dx.FileTell(h), far) << mode;
+    const struct {
+        const char *mode;
+        double origin;  // of the refused seek: far from the start, or from here
+        bool at_end;    // the stream has read past the end first
+    } rows[] = {
+        {"rb", 0, false}, {"r+b", 0, false}, {"rb", 1, false},
+        {"r+b", 1, false}, {"rb", 0, true}, {"r+b", 1, true},
+    };
+    for (const auto &row : rows) {
+        const std::string name = std::string(row.mode) + " from " +
+                                 std::to_string(static_cast<int>(row.origin)) +
+                                 (row.at_end ? ", at the end" : "");
+        const double h = open_with("f", bytes, row.mode);
+        const double at = row.at_end ? 10000 : 4;
+        if (row.at_end) {
+            ASSERT_EQ(dx.FileSeek(h, 9998, 0), 0) << name;
+            ASSERT_EQ(dx.FileRead32(h), bytes[9999] * 256 + bytes[9998]) << name;
+        } else {
+            ASSERT_EQ(dx.FileSeek(h, 2, 0), 0) << name;
+            ASSERT_EQ(dx.FileRead16(h), bytes[3] * 256 + bytes[2]) << name;
+        }
+        if (dx.FileSeek(h, far, row.origin) == 0) {
             ASSERT_EQ(dx.FileClose(h), 0);
             continue;
         }
-        const double at = dx.FileTell(h);
-#if !defined(_WIN32)
-        EXPECT_EQ(at, 4) << mode;
-#endif
-        ASSERT_GE(at, 4) << mode;
-        ASSERT_LT(at, 9000) << mode;
+        EXPECT_EQ(dx.FileTell(h), at) << name;
+        EXPECT_EQ(dx.FileIsEOF(h), row.at_end ? 16 : 0) << name;
         const auto next = static_cast<std::size_t>(at);
-        if (mode[1] == '+') {
-            Bytes expected = bytes;
+        Bytes expected = bytes;
+        if (row.mode[1] == '+') {
+            EXPECT_EQ(dx.FileWrite8(h, 0xAB), 0xAB) << name;
+            expected.resize(std::max(expected.size(), next + 1));
             expected[next] = 0xAB;
-            EXPECT_EQ(dx.FileWrite8(h, 0xAB), 0xAB) << mode;
-            EXPECT_EQ(dx.FileClose(h), 0) << mode;
-            EXPECT_EQ(contents("f"), expected) << mode;
-        } else {
-            EXPECT_EQ(dx.FileRead8(h), bytes[next]) << mode;
-            EXPECT_EQ(dx.FileRead8(h), bytes[next + 1]) << mode;
-            EXPECT_EQ(dx.FileClose(h), 0) << mode;
+        } else if (!row.at_end) {
+            EXPECT_EQ(dx.FileRead8(h), bytes[next]) << name;
         }
+        EXPECT_EQ(dx.FileSeek(h, -1, 1), 0) << name;
+        EXPECT_EQ(dx.FileTell(h), at + (row.mode[1] == '+' || !row.at_end ? 0 : -1)) << name;
+        EXPECT_EQ(dx.FileClose(h), 0) << name;
+        EXPECT_EQ(contents("f"), expected) << name;
     }
 }
 
