@@ -16,6 +16,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -70,6 +72,20 @@ struct Arming {
     std::uint64_t tally_address;
     char folder[1024];
 };
+
+// What the arming marker hands the tracer for one run, with the tally
+// cleared for it. Output still buffered goes out first, so that none of
+// it reaches a file during the run.
+inline Arming arm_for(const std::string &folder, const Plan &plan, Tally *tally)
+{
+    std::memset(static_cast<void *>(tally), 0, sizeof *tally);
+    Arming arming{};
+    arming.plan = plan;
+    arming.tally_address = reinterpret_cast<std::uintptr_t>(tally);
+    std::snprintf(arming.folder, sizeof arming.folder, "%s", folder.c_str());
+    std::fflush(nullptr);
+    return arming;
+}
 
 // The marker system call: a number no system has, which the kernel refuses
 // with ENOSYS and the tracer reads. Its first argument says what it marks.

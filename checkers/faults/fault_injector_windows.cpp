@@ -45,12 +45,7 @@ void disarm()
 int run_traced(const std::string &folder, const Plan &plan, Tally *tally,
                const std::function<int()> &body)
 {
-    std::memset(static_cast<void *>(tally), 0, sizeof *tally);
-    Arming arming{};
-    arming.plan = plan;
-    arming.tally_address = reinterpret_cast<std::uintptr_t>(tally);
-    std::snprintf(arming.folder, sizeof arming.folder, "%s", folder.c_str());
-    std::fflush(nullptr);
+    Arming arming = arm_for(folder, plan, tally);
     marker(marker_arm, &arming);
     const int result = body();
     disarm();

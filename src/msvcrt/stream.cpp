@@ -2,6 +2,7 @@
 // version, which the mingw-w64 toolchains link against.
 #include "stream.h"
 
+#include "file_modes.h"
 #include "file_names.h"
 
 #include <io.h>
@@ -9,25 +10,6 @@
 
 namespace dravenix {
 namespace {
-
-// msvcrt.dll sends a mode it does not know to its invalid-parameter
-// handler, whose default ends the process, so modes are checked here
-// first: r, w or a, then at most one "+" and at most one of "b" and "t".
-bool mode_is_accepted(const char *mode)
-{
-    if (*mode != 'r' && *mode != 'w' && *mode != 'a')
-        return false;
-    bool plus = false, binary_or_text = false;
-    for (const char *c = mode + 1; *c != '\0'; ++c) {
-        if (*c == '+' && !plus)
-            plus = true;
-        else if ((*c == 'b' || *c == 't') && !binary_or_text)
-            binary_or_text = true;
-        else
-            return false;
-    }
-    return true;
-}
 
 // Output written into the buffer and not yet out to the file.
 std::int64_t unwritten_output(const FILE *file)
@@ -157,7 +139,7 @@ void lose_position(Stream &stream)
 
 bool open_stream(Stream &stream, const char *name, const char *mode)
 {
-    if (!mode_is_accepted(mode))
+    if (!windows_mode_is_accepted(mode))
         return false;
     FILE *file = open_file_by_name(name, mode);
     if (file == nullptr)
@@ -352,23 +334,3 @@ std::int64_t write_block(Stream &stream, const char *text, std::size_t length)
 }
 
 } // namespace dravenix
-
-// Success for every notification; nothing is done per thread.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
-{
-    // Detaching the module writes out what the host's streams still buffer,
-    // so that nothing written is lost, but closes none of them: the host
-    // closes its files itself.
-    //
-    // FreeLibrary (reserved NULL): the process goes on, so every stream of
-    // the runtime is flushed, ours among them.
-    //
-    // Process end (reserved not NULL): the other threads were stopped
-    // wherever they were, perhaps holding a stream lock, and msvcrt.dll has
-    // no flush that skips the lock, so nothing is flushed here. msvcrt.dll,
-    // which owns the streams and is detached after this module, ends them
-    // itself, as does the host's own exit().
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
-        _flushall();
-    return TRUE;
-}

@@ -1,5 +1,4 @@
-// Unloading, for the Windows stream layer that is built on the C runtime's
-// public calls only (UCRT).
+// Unloading, for both Windows stream layers.
 #include <cstdio>
 #include <windows.h>
 
