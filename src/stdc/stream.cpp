@@ -47,10 +47,12 @@ bool move_to(Stream &stream, std::int64_t position)
 // file, a place outside anything still buffered, so that what it then
 // reads comes from the file, and stands there only when ftell agrees;
 // otherwise, or where that place is unknown, it is unpositioned. A stream
-// that cannot seek at all is left as it is. The end-of-file indicator is kept as it was.
-int return_to(Stream &stream, std::int64_t here)
+// that cannot seek at all is left as it is. The end-of-file indicator is
+// kept as it was before the failed seek (`was_at_end`): some C libraries
+// (UCRT) clear it before they ask the system, and keep it clear when the
+// system refuses.
+int return_to(Stream &stream, std::int64_t here, bool was_at_end)
 {
-    const bool was_at_end = at_end_of_file(stream);
     if (here < 0) {
         if (!cannot_seek(stream.file))
             stream.direction = Direction::unpositioned;
@@ -139,7 +141,7 @@ bool turn_to_writing(Stream &stream)
         const bool was_at_end = std::feof(stream.file) != 0;
         const std::int64_t here = tell(stream.file);
         if (seek_here(stream.file) != 0) {
-            (void)return_to(stream, here);
+            (void)return_to(stream, here, stream.end_of_file_kept || was_at_end);
             return false;
         }
         stream.end_of_file_kept = stream.end_of_file_kept || was_at_end;
@@ -184,7 +186,7 @@ int seek_stream(Stream &stream, std::int64_t offset, int origin)
         constexpr bool narrow_positions = sizeof(Position) < sizeof(std::int64_t);
         const bool end_first = offset < 0 || (narrow_positions && offset > 0);
         if (seek_to_end(file, static_cast<Position>(end_first ? 0 : offset)) != 0)
-            return return_to(stream, here);
+            return return_to(stream, here, was_at_end);
         stream.direction = Direction::none;
         stream.end_of_file_kept = false;
         if (!end_first)
@@ -192,12 +194,12 @@ int seek_stream(Stream &stream, std::int64_t offset, int origin)
         const std::int64_t end = tell(file);
         if (end < 0 || !add_offset(end, offset, &target) || !fits_position(target)) {
             if (here < 0 || !move_to(stream, here))
-                return return_to(stream, here);
+                return return_to(stream, here, was_at_end);
             stream.end_of_file_kept = was_at_end;
             return -1;
         }
     }
-    return move_to(stream, target) ? 0 : return_to(stream, here);
+    return move_to(stream, target) ? 0 : return_to(stream, here, was_at_end);
 }
 
 // An append stream's output lands at the end of the file, wherever the
