@@ -15,13 +15,20 @@ apt_install \
 fuzz_seconds=${DRAVENIX_FUZZ_SECONDS:-60}
 
 echo "--- static analysis of src/"
-# The module with each stream layer that builds on Linux.
+# The module with each stream layer that builds on Linux; the portable one
+# takes its runtime calls from stdc/libc/.
 for layer in glibc stdc; do
-    clang-tidy-14 --quiet src/Dravenix.cpp "src/$layer/stream.cpp" -- \
-        -std=c++17 -Iinclude -Isrc "-Isrc/$layer" -DDRAVENIX_BUILDING -D_FILE_OFFSET_BITS=64
+    folders=(-Isrc "-Isrc/$layer")
+    sources=(src/Dravenix.cpp "src/$layer/stream.cpp")
+    if [ "$layer" = stdc ]; then
+        folders+=(-Isrc/stdc/libc)
+        sources+=(src/stdc/libc/flush_on_unload.cpp)
+    fi
+    clang-tidy-14 --quiet "${sources[@]}" -- \
+        -std=c++17 -Iinclude "${folders[@]}" -DDRAVENIX_BUILDING -D_FILE_OFFSET_BITS=64
     cppcheck --quiet --error-exitcode=1 --inline-suppr --std=c++17 \
-        --enable=warning,style,performance,portability -Iinclude -Isrc "-Isrc/$layer" \
-        src/Dravenix.cpp "src/$layer/stream.cpp"
+        --enable=warning,style,performance,portability -Iinclude "${folders[@]}" \
+        "${sources[@]}"
 done
 
 # The main suite runs as one process under the tools. The heap-use tests

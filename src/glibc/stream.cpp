@@ -47,7 +47,7 @@ bool open_stream(Stream &stream, const char *name, const char *mode)
         if (end >= 0) {
             file->_offset = end;
         } else if (!cannot_seek(file)) {
-            std::fclose(file);
+            (void)std::fclose(file);
             stream = Stream{};
             return false;
         }

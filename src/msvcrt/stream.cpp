@@ -153,7 +153,7 @@ bool open_stream(Stream &stream, const char *name, const char *mode)
     // stream at the end. One whose end the system will not find does not
     // open.
     if (mode[0] == 'a' && !stream.readable && seekable && !stand_at_end(stream)) {
-        std::fclose(file);
+        (void)std::fclose(file);
         stream = Stream{};
         return false;
     }

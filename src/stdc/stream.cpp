@@ -102,7 +102,7 @@ bool open_stream(Stream &stream, const char *name, const char *mode)
     // position to stand at; any other that cannot find its end does not
     // open.
     if (stream.appending && !stream.readable && seek_to_end(file, 0) != 0 && !cannot_seek(file)) {
-        std::fclose(file);
+        (void)std::fclose(file);
         stream = Stream{};
         return false;
     }
