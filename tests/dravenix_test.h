@@ -153,7 +153,9 @@ protected:
     double open_with(const std::string &name, const Bytes &bytes, const char *mode = "rb")
     {
         if (std::FILE *out = std::fopen(path(name).c_str(), "wb")) {
-            std::fwrite(bytes.data(), 1, bytes.size(), out);
+            // An empty vector's data() may be NULL, which fwrite must not get.
+            if (!bytes.empty())
+                std::fwrite(bytes.data(), 1, bytes.size(), out);
             std::fclose(out);
         }
         return open(name, mode);
