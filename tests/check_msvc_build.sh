@@ -71,7 +71,9 @@ EOF
 
     echo "--- llvm-rc $arch: the version resource"
     ninja -C "$work/build" src/Dravenix_version.h >/dev/null 2>&1 || true
-    llvm-rc-14 -I /usr/share/mingw-w64/include -I "$work/build/src" /fo "$work/Dravenix.res" \
+    # "--" ends the options: rc.exe's reading takes an absolute path such as
+    # /check/... for the /c (code page) option.
+    llvm-rc-14 -I /usr/share/mingw-w64/include -I "$work/build/src" /fo "$work/Dravenix.res" -- \
         "$source_dir/src/Dravenix.rc" || failures=1
 
     echo "--- lld-link $arch: the export list"
